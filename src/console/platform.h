@@ -1,0 +1,41 @@
+#pragma once
+// Timers and the clock, behind interfaces so that tests drive them by hand.
+
+#include <functional>
+#include <string>
+
+namespace kyr {
+
+// The reply timer (entrytimer). Its tick calls Console::entrytimer_Timer; the shell wires it.
+class ReplyTimer {
+public:
+    virtual ~ReplyTimer() = default;
+    virtual void setEnabled(bool enabled) = 0;
+    virtual bool enabled() const = 0;
+    virtual void setInterval(int ms) = 0;
+    virtual int interval() const = 0;
+};
+
+// Host date and time as text, for the capture log.
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual std::string dateText() = 0;  // the host's short date form
+    virtual std::string timeText() = 0;  // the host's long time form
+};
+
+// Deferred calls on the user-interface thread (the wait after a firmware upload).
+class Scheduler {
+public:
+    virtual ~Scheduler() = default;
+    virtual void callLater(int ms, std::function<void()> fn) = 0;
+};
+
+// The host clock through the C library's locale forms.
+class SystemClock : public Clock {
+public:
+    std::string dateText() override;
+    std::string timeText() override;
+};
+
+}  // namespace kyr

@@ -1,0 +1,17 @@
+#include "files/file_dialog.h"
+
+namespace kyr {
+
+std::string fileDialogFilterText(FileDialogFilter filter) {
+    switch (filter) {
+        case FileDialogFilter::Kyr:
+            return std::string("All Files (*.*)|*.*|KYR Files ") + "(*.KYR)|*.KYR";
+        case FileDialogFilter::Bmp:
+            return std::string("All Files (*.*)|*.*|BMP Files ") + "(*.bmp)|*.bmp";
+        case FileDialogFilter::Bin:
+            return std::string("All Files (*.*)|*.*|BIN Files ") + "(*.bin)|*.bin";
+    }
+    return {};
+}
+
+}  // namespace kyr

@@ -1,0 +1,21 @@
+#pragma once
+// The one way the console obtains a file name.
+
+#include <string>
+
+namespace kyr {
+
+enum class FileDialogMode { Open, Save };
+enum class FileDialogFilter { Kyr, Bmp, Bin };
+
+// What the platform's dialog is asked to show.
+struct FileDialogRequest {
+    FileDialogMode mode = FileDialogMode::Open;
+    std::string filter;   // "All Files (*.*)|*.*|KYR Files (*.KYR)|*.KYR"
+    int filterIndex = 2;  // 1-based; the second entry is preselected
+    int flags = 4;        // hide read-only box; no overwrite prompt; no must-exist check
+};
+
+std::string fileDialogFilterText(FileDialogFilter filter);
+
+}  // namespace kyr

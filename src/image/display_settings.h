@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+
+#include "image/picture.h"
+#include "image/pixel_array.h"
+
+namespace kyr {
+
+// Grey mapping and what the picture area shows.
+struct DisplaySettings {
+    std::int32_t background = 0;  // sample shown black
+    std::int32_t range = 0;       // span from black to white
+    bool imageShown = false;
+    std::int16_t displayOffsetX = 0;
+    std::int16_t displayOffsetY = 0;
+    Picture picture;  // the bitmap last drawn (kept for the bitmap export)
+};
+
+// The flat-field frame and its shifted and summed form.
+struct FlatField {
+    PixelArray flatData;
+    std::int16_t flatWidth = 0;
+    std::int16_t flatHeight = 0;
+    bool showFlat = false;
+    bool loaded = false;  // the last load of a flat-field file succeeded
+};
+
+}  // namespace kyr

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "image/pixel_array.h"
+
+namespace kyr {
+
+inline constexpr int kScreenBuffer = 31;  // the device's current screen image
+inline constexpr int kAuxRow = 200;       // device row 200: the extra data row
+inline constexpr int kAuxLength = 320;
+
+// The request/reply cycle of an image download.
+struct DownloadState {
+    std::int16_t imageBufferNumber = 0;
+    std::int16_t currentRow = 0;
+    std::int16_t requestFirstColumn = 0;
+    std::int16_t requestColumnCount = 0;
+    bool awaitingHeader = false;
+    bool imageComplete = false;
+    std::array<bool, 32> bufferFlags{};
+    bool downloadAllActive = false;
+};
+
+// The image on display and its extra data row.
+struct ImageStore {
+    PixelArray imageData;
+    std::int16_t imageWidth = 0;
+    std::int16_t imageHeight = 0;
+    // Entries 1..320 of the extra data row (index 0 unused), each 0..65535.
+    std::array<std::int32_t, kAuxLength + 1> auxData{};
+};
+
+}  // namespace kyr
