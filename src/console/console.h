@@ -105,8 +105,9 @@ public:
     void mnudownloadlight_Click();
     void mnuflashdownload_Click();
     void mnuabort_Click();
-    void decodeCompressedRow();
-    void decodeRawRow();
+    // The row decoders return false when the row's codes do not fit its payload (a bad row).
+    bool decodeCompressedRow();
+    bool decodeRawRow();
     void parseImageHeader();
 
     // ---- rendering, contrast, readout
@@ -147,6 +148,8 @@ public:
     void mnuEndCapture_Click();
     void recordCapture(const std::string& logLine);
     void rollCaptureFile();
+    // Shutdown while a capture runs: writes what is held, as End Data Capture would.
+    void endCaptureOnShutdown();
 
     // ---- firmware upload
     void mnuUploadFile_Click();
@@ -187,8 +190,8 @@ private:
     void completeImage();
     void requestNextBuffer();
     void startHeaderRequest(int buffer);
-    void uploadAcknowledged();
-    void uploadTick();
+    void uploadAcknowledged();  // an acknowledge while uploadState is 1, 2 or 3
+    void uploadTick();          // a reply-timer tick while uploadState is 1, 2 or 3
 
     SerialPort& port_;
     Ui& ui_;
