@@ -29,7 +29,8 @@ PixelArray starField() {
     for (int s = 0; s < 150; ++s) {
         const int cx = static_cast<int>(next() % kWidth) + 1;
         const int cy = static_cast<int>(next() % kHeight) + 1;
-        const std::int32_t peak = s % 10 == 0 ? 65532 : 2000 + static_cast<std::int32_t>(next() % 9000);
+        const std::int32_t peak =
+            s % 10 == 0 ? 65532 : 2000 + static_cast<std::int32_t>(next() % 9000);
         for (int dy = -2; dy <= 2; ++dy)
             for (int dx = -2; dx <= 2; ++dx) {
                 const int d2 = dx * dx + dy * dy;
@@ -82,8 +83,8 @@ void BM_DecodeCompressedRows(benchmark::State& state) {
     PixelArray out(kWidth, kHeight);
     for (auto _ : state) {
         for (int r = 1; r <= kHeight; ++r) {
-            const bool ok = kyr::decodeCompressedRowPayload(
-                rows[static_cast<std::size_t>(r - 1)], kWidth, out.row(r));
+            const bool ok = kyr::decodeCompressedRowPayload(rows[static_cast<std::size_t>(r - 1)],
+                                                            kWidth, out.row(r));
             benchmark::DoNotOptimize(ok);
         }
         benchmark::ClobberMemory();
@@ -108,8 +109,8 @@ void BM_DecodeRawRows(benchmark::State& state) {
     PixelArray out(kWidth, kHeight);
     for (auto _ : state) {
         for (int r = 1; r <= kHeight; ++r) {
-            const bool ok = kyr::decodeRawRowPayload(rows[static_cast<std::size_t>(r - 1)],
-                                                     kWidth, out.row(r));
+            const bool ok =
+                kyr::decodeRawRowPayload(rows[static_cast<std::size_t>(r - 1)], kWidth, out.row(r));
             benchmark::DoNotOptimize(ok);
         }
         benchmark::ClobberMemory();

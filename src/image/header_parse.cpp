@@ -38,8 +38,8 @@ std::uint16_t word(std::span<const std::uint8_t> p, std::size_t at) {
     return static_cast<std::uint16_t>(p[at] | (p[at + 1] << 8));
 }
 
-constexpr std::array<const char*, 6> kFilterNames = {"None", "Lunar", "Red",
-                                                     "Green", "Blue", "Clear"};
+constexpr std::array<const char*, 6> kFilterNames = {"None",  "Lunar", "Red",
+                                                     "Green", "Blue",  "Clear"};
 
 std::string outOfRange(const char* what, std::uint16_t value) {
     return std::string("Image header refused: ") + what + " " + std::to_string(value) +
@@ -163,7 +163,8 @@ bool parseImageHeaderPayload(std::span<const std::uint8_t> payload, bool hasFilt
     const int hour = (time >> 12) + afternoon;
     const int minutes = (time >> 6) & 63;
     const int seconds = time & 63;
-    hdr.timeText = zeroPadded(hour, 2) + ":" + zeroPadded(minutes, 2) + ":" + zeroPadded(seconds, 2);
+    hdr.timeText =
+        zeroPadded(hour, 2) + ":" + zeroPadded(minutes, 2) + ":" + zeroPadded(seconds, 2);
 
     // 7. The rest in payload order.
     const auto t = static_cast<std::int16_t>(word(payload, kTemperature));
@@ -175,8 +176,7 @@ bool parseImageHeaderPayload(std::span<const std::uint8_t> payload, bool hasFilt
     hdr.hdrPedestal = word(payload, kPedestal);
 
     // 8. The filter byte counts only in a 44-byte payload whose last byte is 0.
-    if (hasFilterByte && payload.size() >= kHeaderPayloadWithFilter &&
-        payload[kFilterGuard] == 0) {
+    if (hasFilterByte && payload.size() >= kHeaderPayloadWithFilter && payload[kFilterGuard] == 0) {
         const unsigned code = payload[kFilterCode] & 7u;
         if (code < kFilterNames.size()) hdr.filterName = kFilterNames[code];
     }

@@ -24,9 +24,9 @@ Readout pixelReadout(float x, float y, std::int16_t displayOffsetX, std::int16_t
         return {true, MousePointer::Default, ""};
     }
     const std::int32_t sample = imageData.sample(px, py);
-    return {true, MousePointer::Crosshair,
-            "Pixel position (" + signedText(px) + ", " + signedText(py) + ") = " +
-                signedText(sample)};
+    return {
+        true, MousePointer::Crosshair,
+        "Pixel position (" + signedText(px) + ", " + signedText(py) + ") = " + signedText(sample)};
 }
 
 }  // namespace kyr

@@ -8,7 +8,9 @@
 
 namespace kyr {
 
-float greyStep(std::int32_t range) { return static_cast<float>(range / 256.0); }
+float greyStep(std::int32_t range) {
+    return static_cast<float>(range / 256.0);
+}
 
 std::uint8_t greyLevel(std::int32_t sample, std::int32_t background, float step) {
     // 64-bit difference: a background near the 32-bit limits must not overflow.
@@ -52,8 +54,8 @@ RenderResult renderPicture(const PixelArray& src, int width, int height, std::in
 
     const int cInArray = std::min(cLast, src.cols());
     for (int r = rFirst; r <= rLast; ++r) {
-        std::uint8_t* line = out.picture.grey.data() +
-                             static_cast<std::size_t>(r + offY - 1) * kPictureWidth;
+        std::uint8_t* line =
+            out.picture.grey.data() + static_cast<std::size_t>(r + offY - 1) * kPictureWidth;
         const auto cells = src.row(r);
         int c = cFirst;
         if (!cells.empty()) {
@@ -68,14 +70,18 @@ RenderResult renderPicture(const PixelArray& src, int width, int height, std::in
 }
 
 Contrast autoContrast(const PixelArray& img, int width, int height) {
-    const std::int64_t n =
-        width > 0 && height > 0 ? static_cast<std::int64_t>(width) * height : 0;
+    const std::int64_t n = width > 0 && height > 0 ? static_cast<std::int64_t>(width) * height : 0;
     if (n == 0) return {0, 128};
 
+    // Cells of width x height that lie outside the array read as 0: counted in bin 0 at once.
     std::array<std::int64_t, 1025> hist{};
-    for (int r = 1; r <= height; ++r) {
-        for (int c = 1; c <= width; ++c) ++hist[static_cast<std::size_t>(img.sample(c, r) / 64)];
+    const int cols = std::min(width, img.cols());
+    const int rows = std::min(height, img.rows());
+    for (int r = 1; r <= rows; ++r) {
+        const auto cells = img.row(r).first(static_cast<std::size_t>(cols));
+        for (std::int16_t v : cells) ++hist[static_cast<std::size_t>(PixelArray::toSample(v) / 64)];
     }
+    hist[0] += n - static_cast<std::int64_t>(cols) * rows;
 
     // The first bin at which the running count exceeds the limit (always found, since
     // the limit is below n).

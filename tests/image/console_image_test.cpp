@@ -13,7 +13,7 @@ namespace {
 using test::Bytes;
 
 class ConsoleImage : public ::testing::Test {
-protected:
+  protected:
     test::FakeSerialPort port;
     test::FakeUi ui;
     test::FakeReplyTimer timer;

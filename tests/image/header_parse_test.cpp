@@ -69,7 +69,7 @@ TEST(HeaderParse, DateTimeTemperatureAndClamps) {
     EXPECT_EQ(p.hdr.hdrFirstRow, 10);
     EXPECT_EQ(p.hdr.hdrFirstColumn, 20);
 
-    f.flags = 0;  // morning: the hour stays 3
+    f.flags = 0;      // morning: the hour stays 3
     f.date = 0x1081;  // January 1st, 1999 + 1
     f.temperature = 2150;
     f.pedestal = 65535;
@@ -140,7 +140,7 @@ TEST(HeaderParse, FlagBits) {
 
 TEST(HeaderParse, FilterByteRules) {
     HeaderFields f;
-    f.flags = 0x0800;  // default "Lunar"
+    f.flags = 0x0800;      // default "Lunar"
     f.withFilter = false;  // 42 bytes: the default stays
     f.filterCode = 3;
     EXPECT_EQ(parse(f).hdr.filterName, "Lunar");
@@ -184,9 +184,9 @@ TEST(HeaderParse, ZeroHeightStopsAfterFlagsAndShortPayloadChangesNothing) {
     Parsed p = parse(f, before);
     EXPECT_FALSE(p.ok);
     EXPECT_EQ(p.hdr.hdrHeight, 0);
-    EXPECT_EQ(p.hdr.mosaicType, 40);       // flags are decoded first
+    EXPECT_EQ(p.hdr.mosaicType, 40);  // flags are decoded first
     EXPECT_EQ(p.hdr.filterName, "Lunar");
-    EXPECT_EQ(p.hdr.hdrWidth, 55);         // nothing after the height
+    EXPECT_EQ(p.hdr.hdrWidth, 55);  // nothing after the height
     EXPECT_EQ(p.hdr.noteText, "mine");
     EXPECT_EQ(p.hdr.dateText, "01/02/2003");
     EXPECT_EQ(p.background, -1);
@@ -223,7 +223,8 @@ TEST(HeaderParse, ProblemsAreRefusedWithSpecificMessages) {
     EXPECT_EQ(problem(g), "Image header refused: flag word 8001 has bit 15 set");
     g = {};
     g.height = 40000;
-    EXPECT_EQ(problem(g), "Image header refused: height 40000 is out of range (must be below 32768)");
+    EXPECT_EQ(problem(g),
+              "Image header refused: height 40000 is out of range (must be below 32768)");
     g = {};
     g.width = 32768;
     EXPECT_NE(problem(g).find("width 32768 is out of range"), std::string::npos);

@@ -37,11 +37,10 @@ inline void putLe16(std::vector<std::uint8_t>& p, std::size_t at, std::uint16_t 
 
 inline std::vector<std::uint8_t> headerPayload(const HeaderFields& f) {
     std::vector<std::uint8_t> p(f.withFilter ? 44 : 42, 0);
-    const std::uint16_t words[] = {f.flags,       f.height,   f.width,         f.firstRow,
-                                   f.firstColumn, f.exposure, f.exposureCount, 0xAAAA,
-                                   0x5555,        f.focal,    f.aperture,      f.date,
-                                   f.time,        f.temperature, f.site,       f.egain,
-                                   f.background,  f.range,    f.pedestal};
+    const std::uint16_t words[] = {
+        f.flags, f.height, f.width,      f.firstRow, f.firstColumn, f.exposure, f.exposureCount,
+        0xAAAA,  0x5555,   f.focal,      f.aperture, f.date,        f.time,     f.temperature,
+        f.site,  f.egain,  f.background, f.range,    f.pedestal};
     for (std::size_t i = 0; i < std::size(words); ++i) putLe16(p, 2 * i, words[i]);
     if (f.withFilter) {
         p[42] = f.filterCode;

@@ -33,8 +33,13 @@ TEST(Readout, PositionTextPointerAndRounding) {
     EXPECT_EQ(r.text, "Pixel position ( 10,  10) =  0");
 
     // Outside the image: the default pointer and no text.
-    for (auto [x, y] : {std::pair{60.0f, 51.0f}, {61.0f, 50.0f}, {60.5f, 51.0f}, {261.0f, 51.0f},
-                        {61.0f, 151.0f}, {-1e30f, 51.0f}, {1e30f, 1e30f}}) {
+    for (auto [x, y] : {std::pair{60.0f, 51.0f},
+                        {61.0f, 50.0f},
+                        {60.5f, 51.0f},
+                        {261.0f, 51.0f},
+                        {61.0f, 151.0f},
+                        {-1e30f, 51.0f},
+                        {1e30f, 1e30f}}) {
         r = pixelReadout(x, y, 60, 50, img, 200, 100, true);
         EXPECT_TRUE(r.changed);
         EXPECT_EQ(r.pointer, MousePointer::Default) << x << "," << y;

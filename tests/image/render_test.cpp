@@ -76,7 +76,7 @@ TEST(Render, OversizedImagesAndSizesBeyondTheArrayStayInBounds) {
     PixelArray big(400, 300);
     big.setCell(41, 51, PixelArray::toCell(255));
     big.setCell(360, 250, PixelArray::toCell(255));
-    big.setCell(40, 51, PixelArray::toCell(255));  // just left of the area
+    big.setCell(40, 51, PixelArray::toCell(255));    // just left of the area
     big.setCell(361, 251, PixelArray::toCell(255));  // just beyond the area
     const RenderResult res = renderPicture(big, 400, 300, 0, 256);
     EXPECT_EQ(res.displayOffsetX, -40);
@@ -142,6 +142,11 @@ TEST(Render, AutoContrastFromTheHistogram) {
     for (int col = 6; col <= 10; ++col)
         for (int row = 1; row <= 10; ++row) part.setCell(col, row, 30000);
     EXPECT_EQ(autoContrast(part, 5, 10).background, 4916);
+
+    // A size beyond the array counts the missing cells as sample 0 (12 of 16 here).
+    c = autoContrast(filled(2, 2, 5000), 4, 4);
+    EXPECT_EQ(c.range, 77 * 64 + 64);
+    EXPECT_EQ(c.background, 0);
 
     // An empty image is safe.
     EXPECT_EQ(autoContrast(PixelArray{}, 0, 0).range, 128);
