@@ -57,7 +57,7 @@ std::string imageHeaderProblem(std::span<const std::uint8_t> payload) {
     if (flags >= 0x8000) {
         char hex[8];
         std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(flags));
-        return std::string("Image header refused: flag word ") + hex + " has bit 15 set";
+        return std::string("Image header refused: flag word 0x") + hex + " has bit 15 set";
     }
     const std::uint16_t height = word(payload, kHeight);
     if (height >= 0x8000) return outOfRange("height", height);

@@ -220,7 +220,7 @@ TEST(HeaderParse, ProblemsAreRefusedWithSpecificMessages) {
 
     HeaderFields g;
     g.flags = 0x8001;
-    EXPECT_EQ(problem(g), "Image header refused: flag word 8001 has bit 15 set");
+    EXPECT_EQ(problem(g), "Image header refused: flag word 0x8001 has bit 15 set");
     g = {};
     g.height = 40000;
     EXPECT_EQ(problem(g),
