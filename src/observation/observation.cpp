@@ -57,13 +57,17 @@ float readLeadingNumber(const std::string& answer) {
 }
 
 float apertureAreaFor(float diameter, bool apertureFactorFlag) {
-    // Each product of two floats is exact in double, so rounding to float after each step
-    // gives the 32-bit float result while letting us saturate instead of overflowing.
+    // Each step is rounded to a float, as 32-bit float arithmetic would; the steps run in
+    // double so that a product beyond the float range saturates once, at the end, instead
+    // of turning into infinity.
+    const auto floatStep = [](double v) {
+        return std::fabs(v) <= FLT_MAX ? static_cast<double>(static_cast<float>(v)) : v;
+    };
     const float factor = apertureFactorFlag ? 0.72236448f : 0.98f;
-    float area = saturatedFloat(static_cast<double>(diameter) * diameter);
-    area = saturatedFloat(static_cast<double>(area) * 3.141592f);
-    area = saturatedFloat(static_cast<double>(area) / 4.0);
-    return saturatedFloat(static_cast<double>(area) * factor);
+    double area = floatStep(static_cast<double>(diameter) * diameter);
+    area = floatStep(area * 3.141592f);
+    area = floatStep(area / 4.0);
+    return saturatedFloat(area * factor);
 }
 
 float inchesToCentimeters(float inches) {
