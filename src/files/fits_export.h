@@ -1,0 +1,37 @@
+#pragma once
+// The image as a FITS file for astronomy software: the unsigned 16-bit samples as BITPIX 16
+// with BZERO 32768, and the header record under the keywords capture programs use.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "image/image_header.h"
+#include "image/pixel_array.h"
+
+namespace kyr {
+
+struct FitsEncodeResult {
+    std::vector<std::uint8_t> bytes;  // the whole file, a multiple of 2880 bytes
+    std::string error;                // "" on success, else CFITSIO's reason
+};
+
+// The primary array of width x height samples, row 1 of the image first (ROWORDER TOP-DOWN),
+// with the header values. Keywords whose value is unknown (zero pixel size or gain, empty
+// filter, a date that does not convert) are left out rather than written as 0.
+FitsEncodeResult encodeFits(const ImageHeader& hdr, const PixelArray& pixels, int width,
+                            int height);
+
+// "MM/DD/YYYY" and "hh:mm:ss" as "YYYY-MM-DDThh:mm:ss"; "" when either is not a valid date
+// or time of day.
+std::string fitsDateObs(const std::string& dateText, const std::string& timeText);
+
+// The exposure of one frame in seconds: exposureSeconds when it agrees with hdrExposure (a
+// downloaded image keeps the millisecond form), else hdrExposure / 100 (a loaded file only
+// has the hundredths).
+double frameExposureSeconds(const ImageHeader& hdr);
+
+// Text made safe for a FITS card: bytes outside printable ASCII become '?'.
+std::string fitsText(const std::string& text);
+
+}  // namespace kyr

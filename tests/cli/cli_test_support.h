@@ -1,0 +1,82 @@
+#pragma once
+// Shared helpers of the kyrctl and export tests: a scratch folder and FITS read-back.
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace kyr::test {
+
+// A fresh folder per test, removed afterwards. Its path has no "." so that names cut before
+// their first "." stay inside it.
+struct ScratchDir {
+    std::filesystem::path path;
+
+    ScratchDir() {
+        static int counter = 0;
+        const auto base = std::filesystem::temp_directory_path();
+        for (;;) {
+            path = base / ("kyr_cli_test_" + std::to_string(std::random_device{}()) + "_" +
+                           std::to_string(++counter));
+            if (std::filesystem::create_directory(path)) break;
+        }
+    }
+    ~ScratchDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    std::string name(const std::string& leaf) const { return (path / leaf).string(); }
+
+    std::vector<std::string> names() const {
+        std::vector<std::string> out;
+        for (const auto& e : std::filesystem::directory_iterator(path))
+            out.push_back(e.path().filename().string());
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+};
+
+inline std::vector<std::uint8_t> readBytes(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void writeBytes(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(name, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+// What CFITSIO reads back from a FITS file.
+struct FitsReadBack {
+    int status = 0;
+    int bitpix = 0;
+    long width = 0, height = 0;
+    std::vector<std::uint16_t> samples;  // with BZERO applied
+    std::vector<std::int16_t> stored;    // the stored values, scaling off
+    // Keyword -> value text as CFITSIO reads it (strings without quotes).
+    std::vector<std::pair<std::string, std::string>> keys;
+    std::vector<std::string> comments;
+
+    std::string key(const std::string& name) const {
+        for (const auto& [k, v] : keys)
+            if (k == name) return v;
+        return "<absent>";
+    }
+    bool has(const std::string& name) const { return key(name) != "<absent>"; }
+};
+
+FitsReadBack readFits(const std::string& name);
+
+// Runs fitsverify on a file; returns its whole report, and sets errors and warnings from
+// its summary line (-1 when the tool could not be run).
+std::string runFitsverify(const std::string& name, int& errors, int& warnings);
+
+}  // namespace kyr::test
