@@ -136,8 +136,8 @@ void BM_RiceDecode(benchmark::State& state) {
     std::vector<unsigned short> out(kPixels);
     int rc = 0;
     for (auto _ : state) {
-        rc = fits_rdecomp_short(packed.data(), static_cast<int>(packed.size()), out.data(),
-                                kPixels, kRiceBlock);
+        rc = fits_rdecomp_short(packed.data(), static_cast<int>(packed.size()), out.data(), kPixels,
+                                kRiceBlock);
         benchmark::DoNotOptimize(out.data());
     }
     if (rc != 0 || out[12345] != static_cast<unsigned short>(frameShorts()[12345]))
@@ -145,9 +145,10 @@ void BM_RiceDecode(benchmark::State& state) {
 }
 BENCHMARK(BM_RiceDecode);
 
-// Keeps each benchmark's CPU time per iteration (steadier than wall time on a shared machine) so that the ratios can be printed at the end.
+// Keeps each benchmark's CPU time per iteration (steadier than wall time on a shared
+// machine) so that the ratios can be printed at the end.
 class RecordingReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const auto& r : runs)
             if (!r.error_occurred && r.run_type == Run::RT_Iteration)

@@ -69,8 +69,8 @@ int main(int argc, char** argv) {
     // A flat frame whose first row falls below 0 by deltas (the flat-field loader stores
     // such samples as 32767); the encoder never writes this, so the rows are built here.
     auto flat = encodeKyrHeader(someHeader(), 1000, 200, 6, 2);
-    const std::uint8_t rows[] = {7, 0, 200, 0, 156, 156, 156, 156, 156,  // 200, 100 .. -300
-                                 7, 0, 0x4C, 0x04, 0, 0, 0, 0, 0};       // 1100 flat
+    const std::uint8_t rows[] = {7, 0, 200,  0,    156, 156, 156, 156, 156,  // 200, 100 .. -300
+                                 7, 0, 0x4C, 0x04, 0,   0,   0,   0,   0};   // 1100 flat
     flat.insert(flat.end(), std::begin(rows), std::end(rows));
     write(dir, "flat_6x2.KYR", flat);
     return 0;

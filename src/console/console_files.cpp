@@ -93,8 +93,10 @@ void Console::loadImageFile() {
     ui_.setHeaderText(loaded.panelText);
 
     renderImage();
-    if (header.hdrExposureCount >= 2) readTrackList();
-    else track.trackSnapshotCount = 1;
+    if (header.hdrExposureCount >= 2)
+        readTrackList();
+    else
+        track.trackSnapshotCount = 1;
 }
 
 // ---------------------------------------------------------------- saving

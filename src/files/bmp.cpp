@@ -24,15 +24,15 @@ std::vector<std::uint8_t> encodeBmp(const Picture& picture) {
     out[0] = 'B';
     out[1] = 'M';
     put32(out, 2, static_cast<std::uint32_t>(out.size()));
-    put32(out, 10, kHeaders);                        // offset of the pixel data
-    put32(out, 14, 40);                              // info header size
+    put32(out, 10, kHeaders);  // offset of the pixel data
+    put32(out, 14, 40);        // info header size
     put32(out, 18, static_cast<std::uint32_t>(w));
-    put32(out, 22, static_cast<std::uint32_t>(h));   // positive: bottom-up
-    put16(out, 26, 1);                               // planes
-    put16(out, 28, 24);                              // bits per pixel
-    put32(out, 30, 0);                               // no compression
+    put32(out, 22, static_cast<std::uint32_t>(h));  // positive: bottom-up
+    put16(out, 26, 1);                              // planes
+    put16(out, 28, 24);                             // bits per pixel
+    put32(out, 30, 0);                              // no compression
     put32(out, 34, static_cast<std::uint32_t>(imageBytes));
-    put32(out, 38, 3780);                            // 96 dots per inch
+    put32(out, 38, 3780);  // 96 dots per inch
     put32(out, 42, 3780);
 
     for (std::size_t y = 0; y < h; ++y) {

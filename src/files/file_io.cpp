@@ -120,6 +120,8 @@ std::optional<std::vector<std::uint8_t>> readWholeFile(const fs::path& path) {
     return bytes;
 }
 
-std::string cutBeforeFirstDot(const std::string& name) { return name.substr(0, name.find('.')); }
+std::string cutBeforeFirstDot(const std::string& name) {
+    return name.substr(0, name.find('.'));
+}
 
 }  // namespace kyr

@@ -28,7 +28,9 @@ std::string lineSafe(const std::string& text) {
     return out;
 }
 
-std::int32_t sampleOf(std::int16_t cell) { return PixelArray::toSample(cell); }
+std::int32_t sampleOf(std::int16_t cell) {
+    return PixelArray::toSample(cell);
+}
 
 // Appends L and the row body for `width` cells read through `cellAt`.
 template <typename CellAt>
@@ -72,7 +74,9 @@ void appendRow(std::vector<std::uint8_t>& out, int width, CellAt cellAt) {
 
 // ---- header pass helpers
 
-bool isBlank(char ch) { return ch == ' ' || ch == '\t'; }
+bool isBlank(char ch) {
+    return ch == ' ' || ch == '\t';
+}
 
 // A number as the host's conversions accept it: leading and trailing blanks, an optional
 // sign, digits with an optional decimal point, an optional exponent (E or D).
@@ -138,8 +142,40 @@ std::optional<float> toFloat(std::string_view text) {
     return static_cast<float>(*v);
 }
 
+// Stores a converted value; false when the conversion failed.
+template <typename T, typename U>
+bool take(const std::optional<T>& converted, std::optional<U>& target) {
+    if (!converted) return false;
+    target = *converted;
+    return true;
+}
+
 bool startsWith(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && s.substr(0, prefix.size()) == prefix;
+}
+
+// The keys only the image loader takes; false when a value does not convert.
+template <typename Is>
+bool takeImageKey(Is& is, const std::string_view& value, KyrFile& f) {
+    if (is("Date ="))
+        f.dateText = std::string(value);
+    else if (is("Time ="))
+        f.timeText = std::string(value);
+    else if (is("Note ="))
+        f.noteText = std::string(value);
+    else if (is("Exposure ="))
+        return take(toInteger<std::int32_t>(value), f.hdrExposure);
+    else if (is("Number_exposures ="))
+        return take(toInteger<std::int16_t>(value), f.hdrExposureCount);
+    else if (is("Pedestal ="))
+        return take(toInteger<std::int16_t>(value), f.hdrPedestal);
+    else if (is("Focal_length ="))
+        return take(toFloat(value), f.focalLength);
+    else if (is("Aperture ="))
+        return take(toFloat(value), f.apertureArea);
+    else if (is("Temperature ="))
+        return take(toFloat(value), f.temperature);
+    return true;
 }
 
 // Stores one decoded sample; false when it cannot be a sample of this mode.
@@ -250,9 +286,8 @@ std::vector<std::uint8_t> encodeKyrPixels(const PixelArray& pixels, int width, i
         if (cells.size() >= static_cast<std::size_t>(width)) {
             appendRow(out, width, [&](std::size_t c) { return cells[c]; });
         } else {  // the array is smaller than the size to write: missing cells are 0
-            appendRow(out, width, [&](std::size_t c) {
-                return pixels.cell(static_cast<int>(c) + 1, r);
-            });
+            appendRow(out, width,
+                      [&](std::size_t c) { return pixels.cell(static_cast<int>(c) + 1, r); });
         }
     }
     return out;
@@ -349,44 +384,25 @@ KyrLoadResult decodeKyrFile(std::span<const std::uint8_t> bytes, const std::stri
         panel += "\r\n";
         if (line.find("Compressed Image") != std::string_view::npos) f.compressed = true;
 
-        // The value runs from the second character after the key to character n.
-        auto valueOf = [&](std::string_view key) {
-            const std::size_t from = key.size() + 1;
-            return from < n ? line.substr(from, n - from) : std::string_view{};
-        };
-        bool ok = true;
-        auto takeInt16 = [&](std::string_view key, auto& target) {
+        // On a key, the value runs from the second character after it to character n.
+        std::string_view value;
+        auto is = [&](std::string_view key) {
             if (!startsWith(line, key)) return false;
-            const auto v = toInteger<std::int16_t>(valueOf(key));
-            if (v) target = *v;
-            else ok = false;
+            const std::size_t from = key.size() + 1;
+            value = from < n ? line.substr(from, n - from) : std::string_view{};
             return true;
         };
-        if (takeInt16("Background =", f.background) || takeInt16("Range =", f.range) ||
-            takeInt16("Height =", f.imageHeight) || takeInt16("Width =", f.imageWidth)) {
-        } else if (image) {
-            auto takeText = [&](std::string_view key, std::optional<std::string>& target) {
-                if (!startsWith(line, key)) return false;
-                target = std::string(valueOf(key));
-                return true;
-            };
-            auto takeFloat = [&](std::string_view key, std::optional<float>& target) {
-                if (!startsWith(line, key)) return false;
-                const auto v = toFloat(valueOf(key));
-                if (v) target = *v;
-                else ok = false;
-                return true;
-            };
-            if (takeText("Date =", f.dateText) || takeText("Time =", f.timeText) ||
-                takeText("Note =", f.noteText) || takeInt16("Number_exposures =", f.hdrExposureCount) ||
-                takeInt16("Pedestal =", f.hdrPedestal) || takeFloat("Focal_length =", f.focalLength) ||
-                takeFloat("Aperture =", f.apertureArea) || takeFloat("Temperature =", f.temperature)) {
-            } else if (startsWith(line, "Exposure =")) {
-                const auto v = toInteger<std::int32_t>(valueOf("Exposure ="));
-                if (v) f.hdrExposure = *v;
-                else ok = false;
-            }
-        }
+        bool ok = true;
+        if (is("Background ="))
+            ok = take(toInteger<std::int16_t>(value), f.background);
+        else if (is("Range ="))
+            ok = take(toInteger<std::int16_t>(value), f.range);
+        else if (is("Height ="))
+            ok = take(toInteger<std::int16_t>(value), f.imageHeight);
+        else if (is("Width ="))
+            ok = take(toInteger<std::int16_t>(value), f.imageWidth);
+        else if (image)  // the flat-field loader takes only the four keys above
+            ok = takeImageKey(is, value, f);
         if (!ok) return result;
         if (startsWith(line, "End")) {
             ended = true;
@@ -408,8 +424,8 @@ KyrLoadResult decodeKyrFile(std::span<const std::uint8_t> bytes, const std::stri
     }
     if (*f.imageWidth < 0 || *f.imageHeight < 0) return result;
 
-    const auto data = size > kKyrHeaderSize ? bytes.subspan(kKyrHeaderSize)
-                                            : std::span<const std::uint8_t>{};
+    const auto data =
+        size > kKyrHeaderSize ? bytes.subspan(kKyrHeaderSize) : std::span<const std::uint8_t>{};
     if (!decodeKyrPixels(data, *f.imageWidth, *f.imageHeight, f.compressed, mode, result.pixels)) {
         result.pixels = PixelArray{};
         return result;

@@ -17,7 +17,9 @@ namespace {
 constexpr const char* kCrLf = "\r\n";
 constexpr int kMaxPairs = kAuxLength / 2;
 
-std::int32_t unsignedAux(std::int32_t v) { return v < 0 ? v + 65536 : v; }
+std::int32_t unsignedAux(std::int32_t v) {
+    return v < 0 ? v + 65536 : v;
+}
 
 // The leading decimal number of a text, blanks anywhere ignored; 0 when there is none.
 double leadingNumber(std::string_view text) {
@@ -49,8 +51,8 @@ double leadingNumber(std::string_view text) {
     const auto res = std::from_chars(clean.data(), clean.data() + clean.size(), value,
                                      std::chars_format::general);
     if (res.ec == std::errc::result_out_of_range)
-        value = clean.find("e-") == std::string::npos ? std::numeric_limits<double>::infinity()
-                                                      : 0.0;
+        value =
+            clean.find("e-") == std::string::npos ? std::numeric_limits<double>::infinity() : 0.0;
     return negative ? -value : value;
 }
 
@@ -121,7 +123,8 @@ std::string mosaicDataText(const ImageHeader& hdr, const AuxRow& auxData,
     // Time stamps are unsigned 32-bit values; entries already turned signed by the track
     // list writer are read back as 0..65535. 64-bit so that no stamp can overflow.
     auto stamp = [&](int a) {
-        return static_cast<std::int64_t>(unsignedAux(auxData[static_cast<std::size_t>(2 * a - 1)])) *
+        return static_cast<std::int64_t>(
+                   unsignedAux(auxData[static_cast<std::size_t>(2 * a - 1)])) *
                    65536 +
                unsignedAux(auxData[static_cast<std::size_t>(2 * a)]);
     };

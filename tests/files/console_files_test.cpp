@@ -14,10 +14,12 @@ namespace {
 namespace fs = std::filesystem;
 using test::Bytes;
 
-Bytes ack(std::uint8_t result) { return {165, 11, 2, 0, 178, 0, result, 0, result, 0}; }
+Bytes ack(std::uint8_t result) {
+    return {165, 11, 2, 0, 178, 0, result, 0, result, 0};
+}
 
 class ConsoleFiles : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         con.Form_Load();  // opens COM1, so that acknowledges are written
         port.writes.clear();
@@ -178,8 +180,8 @@ TEST_F(ConsoleFiles, AutomaticNumbering) {
     }
     EXPECT_FALSE(con.download.downloadAllActive);
     EXPECT_EQ(acks(), (std::vector<Bytes>(3, ack(1))));
-    EXPECT_EQ(dir.names(), (std::vector<std::string>{"img001.KYR", "img002.KYR", "img003.KYR",
-                                                     "img998.KYR"}));
+    EXPECT_EQ(dir.names(),
+              (std::vector<std::string>{"img001.KYR", "img002.KYR", "img003.KYR", "img998.KYR"}));
 }
 
 TEST_F(ConsoleFiles, UnwritableFolderIsReportedAndLeavesNothing) {
@@ -300,7 +302,8 @@ TEST_F(ConsoleFiles, LoadTakesValuesOverOnlyOnSuccess) {
     EXPECT_EQ(con.display.range, 90);
     EXPECT_TRUE(con.files.loadCompressed);
     EXPECT_EQ(con.track.trackSnapshotCount, 1);
-    EXPECT_EQ(ui.headerText.substr(0, dir.name("full.KYR").size() + 2), dir.name("full.KYR") + "\r\n");
+    EXPECT_EQ(ui.headerText.substr(0, dir.name("full.KYR").size() + 2),
+              dir.name("full.KYR") + "\r\n");
 }
 
 TEST_F(ConsoleFiles, LoadingASummedImageReadsItsTrackList) {
@@ -313,7 +316,8 @@ TEST_F(ConsoleFiles, LoadingASummedImageReadsItsTrackList) {
     EXPECT_EQ(con.files.imageFileName, dir.name("sum.trk"));
     EXPECT_EQ(con.header.hdrExposureCount, 3);
 
-    const std::string head = "KYR Track List\r\nVersion = 1\r\nSnapshots =  3\r\nS\r\nT\r\nH\r\nW\r\nO\r\n";
+    const std::string head =
+        "KYR Track List\r\nVersion = 1\r\nSnapshots =  3\r\nS\r\nT\r\nH\r\nW\r\nO\r\n";
     const std::string trk = head + " 0,  0\r\n 3, -2\r\n-1,  4\r\nEnd \r\n";
     put(dir.name("sum.trk"), Bytes(trk.begin(), trk.end()));
     ui.fileAnswers = {dir.name("sum.KYR")};

@@ -54,8 +54,8 @@ TEST(FileIo, CutBeforeFirstDotAppliesToTheWholePath) {
 
 TEST(Bmp, Uncompressed24BitBottomUp) {
     Picture pic;
-    pic.grey[0] = 200;                   // top-left
-    pic.grey[199 * 320 + 319] = 17;      // bottom-right
+    pic.grey[0] = 200;               // top-left
+    pic.grey[199 * 320 + 319] = 17;  // bottom-right
     const Bytes bmp = encodeBmp(pic);
     ASSERT_EQ(bmp.size(), 54u + 320u * 3u * 200u);
     auto u32 = [&](std::size_t at) {
@@ -83,12 +83,11 @@ TEST(Bmp, Uncompressed24BitBottomUp) {
     odd.width = 3;
     odd.height = 2;
     odd.grey = {1, 2, 3, 4, 5, 6};
-    EXPECT_EQ(encodeBmp(odd), (Bytes{'B', 'M', 78, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,
-                                     40, 0, 0, 0, 3, 0, 0, 0, 2, 0, 0, 0, 1, 0, 24, 0,
-                                     0, 0, 0, 0, 24, 0, 0, 0, 0xC4, 0x0E, 0, 0, 0xC4, 0x0E, 0, 0,
-                                     0, 0, 0, 0, 0, 0, 0, 0,
-                                     4, 4, 4, 5, 5, 5, 6, 6, 6, 0, 0, 0,
-                                     1, 1, 1, 2, 2, 2, 3, 3, 3, 0, 0, 0}));
+    EXPECT_EQ(encodeBmp(odd),
+              (Bytes{'B', 'M', 78,   0,    0, 0, 0, 0, 0,  0, 54, 0, 0, 0, 40, 0, 0, 0, 3,    0,
+                     0,   0,   2,    0,    0, 0, 1, 0, 24, 0, 0,  0, 0, 0, 24, 0, 0, 0, 0xC4, 0x0E,
+                     0,   0,   0xC4, 0x0E, 0, 0, 0, 0, 0,  0, 0,  0, 0, 0, 4,  4, 4, 5, 5,    5,
+                     6,   6,   6,    0,    0, 0, 1, 1, 1,  2, 2,  2, 3, 3, 3,  0, 0, 0}));
 }
 
 }  // namespace

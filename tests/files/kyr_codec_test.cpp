@@ -14,7 +14,7 @@ ImageHeader sampleHeader() {
     ImageHeader h;
     h.hdrExposure = 250;
     h.hdrExposureCount = 4;
-    h.focalLength = 101.6f;  // cm: 40 inches
+    h.focalLength = 101.6f;    // cm: 40 inches
     h.apertureArea = 64.516f;  // cm^2: 10 square inches
     h.unitsMetric = true;
     h.pixelSize = 0.0074f;
@@ -44,7 +44,9 @@ Bytes headerFromLines(const std::vector<std::string>& lines) {
     return b;
 }
 
-std::string str(const Bytes& b) { return std::string(b.begin(), b.end()); }
+std::string str(const Bytes& b) {
+    return std::string(b.begin(), b.end());
+}
 
 Bytes withData(Bytes header, const Bytes& data) {
     header.insert(header.end(), data.begin(), data.end());
@@ -202,8 +204,9 @@ TEST(KyrFile, RoundTripsKeepPixelsAndHeaderValues) {
         EXPECT_TRUE(loaded.pixels == px) << w << "x" << h;
         EXPECT_TRUE(loaded.values.compressed);
     }
-    const auto loaded = decodeKyrFile(encodeKyrFile(sampleHeader(), -20, 1500, starField(3, 2), 3, 2),
-                                      "C:\\a.KYR\r\n", KyrDecodeMode::Image);
+    const auto loaded =
+        decodeKyrFile(encodeKyrFile(sampleHeader(), -20, 1500, starField(3, 2), 3, 2),
+                      "C:\\a.KYR\r\n", KyrDecodeMode::Image);
     ASSERT_EQ(loaded.status, KyrLoadResult::Ok);
     const KyrFile& v = loaded.values;
     EXPECT_EQ(v.background, -20);
@@ -222,7 +225,8 @@ TEST(KyrFile, RoundTripsKeepPixelsAndHeaderValues) {
     // The panel: the prefix, then each line without its last character (here the LF).
     const std::string start = "C:\\a.KYR\r\nKYR Compressed Image\r\nFile_version = 3\r\nData_";
     EXPECT_EQ(loaded.panelText.substr(0, start.size()), start);
-    EXPECT_EQ(loaded.panelText.substr(loaded.panelText.size() - 24), "Sat_level = 32767\r\nEnd\r\n");
+    EXPECT_EQ(loaded.panelText.substr(loaded.panelText.size() - 24),
+              "Sat_level = 32767\r\nEnd\r\n");
     EXPECT_EQ(v.panelText, loaded.panelText);
 }
 
@@ -241,10 +245,10 @@ TEST(KyrFile, UncompressedAndHandMadeRows) {
     EXPECT_EQ(loaded.pixels.cell(2, 2), -1);
 
     // A note containing "Compressed Image" marks a file compressed.
-    loaded = decodeKyrFile(fileOf({"KYR Image", "Note = Compressed Image test", "Width =  2",
-                                   "Height =  1", "End"},
-                                  {3, 0, 10, 0, 5}),
-                           "", KyrDecodeMode::Image);
+    loaded = decodeKyrFile(
+        fileOf({"KYR Image", "Note = Compressed Image test", "Width =  2", "Height =  1", "End"},
+               {3, 0, 10, 0, 5}),
+        "", KyrDecodeMode::Image);
     ASSERT_EQ(loaded.status, KyrLoadResult::Ok);
     EXPECT_TRUE(loaded.values.compressed);
     EXPECT_EQ(loaded.pixels.cell(2, 1), 15);
@@ -267,9 +271,8 @@ TEST(KyrFile, UncompressedAndHandMadeRows) {
 TEST(KyrFile, HeaderPassRules) {
     // Leading blanks and nearest-integer (halves to even) conversions; keys need " =".
     auto loaded = decodeKyrFile(fileOf({"KYR Compressed Image", "Background =     12.5",
-                                        "Range = 13.5", "Exposure_state = 356",
-                                        "Exposure =  1e3", "Width =  2", "Height =  1",
-                                        "Widthx = 7", "End"},
+                                        "Range = 13.5", "Exposure_state = 356", "Exposure =  1e3",
+                                        "Width =  2", "Height =  1", "Widthx = 7", "End"},
                                        {4, 0, 1, 0, 2, 0}),
                                 "", KyrDecodeMode::Image);
     ASSERT_EQ(loaded.status, KyrLoadResult::Ok);
@@ -278,10 +281,10 @@ TEST(KyrFile, HeaderPassRules) {
     EXPECT_EQ(loaded.values.hdrExposure, 1000);
     EXPECT_FALSE(loaded.values.hdrExposureCount);  // absent keys stay empty
     // Lines shorter than 3 characters after the drop are skipped, also for the panel.
-    loaded = decodeKyrFile(fileOf({"KYR Compressed Image", "ab", "", "Width =  2",
-                                   "Height =  1", "End"},
-                                  {4, 0, 1, 0, 2, 0}),
-                           "", KyrDecodeMode::Image);
+    loaded =
+        decodeKyrFile(fileOf({"KYR Compressed Image", "ab", "", "Width =  2", "Height =  1", "End"},
+                             {4, 0, 1, 0, 2, 0}),
+                      "", KyrDecodeMode::Image);
     ASSERT_EQ(loaded.status, KyrLoadResult::Ok);
     EXPECT_EQ(loaded.panelText, "KYR Compressed Image\r\nWidth =  2\r\nHeight =  1\r\nEnd\r\n");
 
@@ -315,23 +318,21 @@ TEST(KyrFile, HeaderPassRules) {
 
     // The file ending before End, an empty file, no size keys.
     const Bytes header = headerFromLines(kMinimal);
-    EXPECT_EQ(decodeKyrFile(Bytes(header.begin(), header.begin() + 40), "", KyrDecodeMode::Image)
-                  .status,
-              KyrLoadResult::Failed);
+    EXPECT_EQ(
+        decodeKyrFile(Bytes(header.begin(), header.begin() + 40), "", KyrDecodeMode::Image).status,
+        KyrLoadResult::Failed);
     EXPECT_EQ(decodeKyrFile({}, "", KyrDecodeMode::Image).status, KyrLoadResult::Failed);
-    EXPECT_EQ(decodeKyrFile(fileOf({"KYR Compressed Image", "End"}, {}), "", KyrDecodeMode::Image)
-                  .status,
-              KyrLoadResult::Failed);
+    EXPECT_EQ(
+        decodeKyrFile(fileOf({"KYR Compressed Image", "End"}, {}), "", KyrDecodeMode::Image).status,
+        KyrLoadResult::Failed);
 }
 
 TEST(KyrFile, SizeLimitsAndMalformedData) {
     auto withSize = [](int w, int h) {
-        return std::vector<std::string>{"KYR Compressed Image", "Note = n",
-                                        "Width = " + std::string(w < 0 ? "" : " ") +
-                                            std::to_string(w),
-                                        "Height = " + std::string(h < 0 ? "" : " ") +
-                                            std::to_string(h),
-                                        "End"};
+        return std::vector<std::string>{
+            "KYR Compressed Image", "Note = n",
+            "Width = " + std::string(w < 0 ? "" : " ") + std::to_string(w),
+            "Height = " + std::string(h < 0 ? "" : " ") + std::to_string(h), "End"};
     };
     const PixelArray big = starField(320, 200);
     auto full = withData(headerFromLines(withSize(320, 200)), encodeKyrPixels(big, 320, 200));
@@ -339,8 +340,9 @@ TEST(KyrFile, SizeLimitsAndMalformedData) {
 
     auto tooWide = decodeKyrFile(fileOf(withSize(321, 10), {}), "f\r\n", KyrDecodeMode::Image);
     EXPECT_EQ(tooWide.status, KyrLoadResult::TooWide);
-    EXPECT_EQ(tooWide.panelText, "f\r\nKYR Compressed Image\r\nNote = n\r\nWidth =  321\r\n"
-                                 "Height =  10\r\nEnd\r\n");
+    EXPECT_EQ(tooWide.panelText,
+              "f\r\nKYR Compressed Image\r\nNote = n\r\nWidth =  321\r\n"
+              "Height =  10\r\nEnd\r\n");
     EXPECT_EQ(decodeKyrFile(fileOf(withSize(10, 201), {}), "", KyrDecodeMode::Image).status,
               KyrLoadResult::TooTall);
     EXPECT_EQ(decodeKyrFile(fileOf(withSize(400, 400), {}), "", KyrDecodeMode::Image).status,
@@ -357,20 +359,19 @@ TEST(KyrFile, SizeLimitsAndMalformedData) {
         ASSERT_EQ(decodeKyrFile(cut, "", KyrDecodeMode::Image).status, KyrLoadResult::Failed) << n;
     }
     // A header shorter than 2048 bytes with no data when rows are needed.
-    EXPECT_EQ(decodeKyrFile(Bytes{'E', 'n', 'd', 10, 'W', 'i', 'd', 't', 'h', ' ', '=', ' ', '1',
-                                  10, 13},
-                            "", KyrDecodeMode::Image)
-                  .status,
-              KyrLoadResult::Failed);
+    EXPECT_EQ(
+        decodeKyrFile(Bytes{'E', 'n', 'd', 10, 'W', 'i', 'd', 't', 'h', ' ', '=', ' ', '1', 10, 13},
+                      "", KyrDecodeMode::Image)
+            .status,
+        KyrLoadResult::Failed);
 
-    for (const Bytes& rows : std::vector<Bytes>{
-             {9, 0, 1, 0, 2, 0},        // L runs past the file
-             {3, 0, 1, 0, 128},         // escape cut short by L
-             {1, 0, 7},                 // no room for the first sample
-             {2, 0, 1, 0},              // body too short for column 2
-             {3, 0, 10, 0, 0xF0},       // delta below 0
-             {5, 0, 0xFF, 0xFF, 1, 0, 0},  // delta above 65535
-             {4}}) {                    // L itself cut
+    for (const Bytes& rows : std::vector<Bytes>{{9, 0, 1, 0, 2, 0},  // L runs past the file
+                                                {3, 0, 1, 0, 128},   // escape cut short by L
+                                                {1, 0, 7},           // no room for the first sample
+                                                {2, 0, 1, 0},        // body too short for column 2
+                                                {3, 0, 10, 0, 0xF0},          // delta below 0
+                                                {5, 0, 0xFF, 0xFF, 1, 0, 0},  // delta above 65535
+                                                {4}}) {                       // L itself cut
         EXPECT_EQ(decodeKyrFile(fileOf(kMinimal, rows), "", KyrDecodeMode::Image).status,
                   KyrLoadResult::Failed)
             << int(rows[0]);
@@ -378,13 +379,13 @@ TEST(KyrFile, SizeLimitsAndMalformedData) {
 }
 
 TEST(KyrFile, FlatFieldModeDifferences) {
-    const std::vector<std::string> lines = {"KYR Compressed Image", "Note = x", "Exposure =  junk",
-                                            "Background =  1000", "Range =  200", "Width =  6",
-                                            "Height =  2", "End"};
+    const std::vector<std::string> lines = {
+        "KYR Compressed Image", "Note = x",   "Exposure =  junk", "Background =  1000",
+        "Range =  200",         "Width =  6", "Height =  2",      "End"};
     // Row 1 falls below 0 by deltas: such a sample becomes 32767 and decoding goes on from
     // the negative value (-100 + 127 = 27). Row 2 is plain.
-    const Bytes rows = {7,  0, 100, 0, 156, 156, 127, 127, 127,
-                        12, 0, 1,   0, 2,   0,   3,   0,   4,   0, 5, 0, 6, 0};
+    const Bytes rows = {7, 0, 100, 0, 156, 156, 127, 127, 127, 12, 0, 1,
+                        0, 2, 0,   3, 0,   4,   0,   5,   0,   6,  0};
     auto loaded = decodeKyrFile(fileOf(lines, rows), "ignored\r\n", KyrDecodeMode::FlatField);
     ASSERT_EQ(loaded.status, KyrLoadResult::Ok);
     EXPECT_EQ(loaded.panelText.substr(0, 22), "KYR Compressed Image\r\n");
@@ -399,19 +400,18 @@ TEST(KyrFile, FlatFieldModeDifferences) {
               KyrLoadResult::Failed);
 
     // A sample above 32767 fails the flat field (delta row, plain row or first sample).
-    for (const Bytes& bad : std::vector<Bytes>{{3, 0, 0xFF, 0x7F, 1},
-                                               {4, 0, 0, 0x80, 0, 0},
-                                               {3, 0, 0x00, 0x90, 0}}) {
-        const std::vector<std::string> small = {"KYR Compressed Image", "Width =  2",
-                                                "Height =  1", "End"};
+    for (const Bytes& bad :
+         std::vector<Bytes>{{3, 0, 0xFF, 0x7F, 1}, {4, 0, 0, 0x80, 0, 0}, {3, 0, 0x00, 0x90, 0}}) {
+        const std::vector<std::string> small = {"KYR Compressed Image", "Width =  2", "Height =  1",
+                                                "End"};
         EXPECT_EQ(decodeKyrFile(fileOf(small, bad), "", KyrDecodeMode::FlatField).status,
                   KyrLoadResult::Failed);
         EXPECT_EQ(decodeKyrFile(fileOf(small, bad), "", KyrDecodeMode::Image).status,
                   KyrLoadResult::Ok);
     }
     // Uncompressed flat cells are stored as read.
-    loaded = decodeKyrFile(fileOf({"KYR Image", "Width =  1", "Height =  1", "End"}, {0, 0x90}),
-                           "", KyrDecodeMode::FlatField);
+    loaded = decodeKyrFile(fileOf({"KYR Image", "Width =  1", "Height =  1", "End"}, {0, 0x90}), "",
+                           KyrDecodeMode::FlatField);
     ASSERT_EQ(loaded.status, KyrLoadResult::Ok);
     EXPECT_EQ(loaded.pixels.cell(1, 1), static_cast<std::int16_t>(0x9000));
 }

@@ -129,9 +129,9 @@ ImageHeader mosaicHeader(std::int16_t type) {
 
 TEST(MosaicData, TimesCentroidsAndLineShapes) {
     AuxRow aux{};
-    aux[1] = 1;      // T(1) = 65536
+    aux[1] = 1;  // T(1) = 65536
     aux[2] = 0;
-    aux[3] = 1;      // T(2) = 68536
+    aux[3] = 1;  // T(2) = 68536
     aux[4] = 3000;
     aux[5] = 40000;  // T(3) beyond 32 bits signed
     aux[6] = 0;
