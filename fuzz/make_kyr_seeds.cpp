@@ -33,9 +33,14 @@ ImageHeader someHeader() {
     return h;
 }
 
+bool g_failed = false;
+
 void write(const std::filesystem::path& dir, const char* name, const std::vector<std::uint8_t>& b) {
     const auto err = replaceFile(dir / name, b);
-    if (!err.empty()) std::fprintf(stderr, "%s: %s\n", name, err.c_str());
+    if (!err.empty()) {
+        std::fprintf(stderr, "%s: %s\n", name, err.c_str());
+        g_failed = true;
+    }
 }
 }  // namespace
 
@@ -73,5 +78,5 @@ int main(int argc, char** argv) {
                                  7, 0, 0x4C, 0x04, 0,   0,   0,   0,   0};   // 1100 flat
     flat.insert(flat.end(), std::begin(rows), std::end(rows));
     write(dir, "flat_6x2.KYR", flat);
-    return 0;
+    return g_failed ? 1 : 0;
 }

@@ -15,6 +15,8 @@ namespace kyr {
 namespace {
 
 constexpr int kAutoSaveLimit = 999;
+// Far above any image file (2048 + 200 x 642 bytes) or track list: a larger file is refused.
+constexpr std::uintmax_t kMaxReadBytes = 16u << 20;
 
 bool fileExists(const std::string& name) {
     std::error_code ec;
@@ -50,7 +52,7 @@ void Console::loadImageFile() {
         return;
     }
 
-    const auto bytes = readWholeFile(name);
+    const auto bytes = readWholeFile(name, kMaxReadBytes);
     if (!bytes) {
         ui_.showMessage("Load file command failed");
         return;
@@ -241,7 +243,7 @@ void Console::readTrackList() {
     const std::string name = cutBeforeFirstDot(files.imageFileName) + ".trk";
     files.imageFileName = name;
     TrackListRead read;
-    if (const auto bytes = readWholeFile(name))
+    if (const auto bytes = readWholeFile(name, kMaxReadBytes))
         read = parseTrackList(std::string(bytes->begin(), bytes->end()));
     if (read.status != TrackListRead::Ok) {
         ui_.showMessage("No track file found for this track and accumulate image!");

@@ -104,9 +104,12 @@ std::string replaceFile(const fs::path& path, std::span<const std::uint8_t> byte
     return {};
 }
 
-std::optional<std::vector<std::uint8_t>> readWholeFile(const fs::path& path) {
+std::optional<std::vector<std::uint8_t>> readWholeFile(const fs::path& path,
+                                                       std::uintmax_t maxBytes) {
     std::error_code ec;
     if (!fs::is_regular_file(path, ec)) return std::nullopt;
+    const std::uintmax_t size = fs::file_size(path, ec);
+    if (ec || size > maxBytes) return std::nullopt;
     std::ifstream in(path, std::ios::binary);
     if (!in) return std::nullopt;
     std::vector<std::uint8_t> bytes;
@@ -115,6 +118,7 @@ std::optional<std::vector<std::uint8_t>> readWholeFile(const fs::path& path) {
         in.read(buf, sizeof buf);
         const auto got = in.gcount();
         if (got > 0) bytes.insert(bytes.end(), buf, buf + got);
+        if (bytes.size() > maxBytes) return std::nullopt;  // grew while being read
     }
     if (in.bad()) return std::nullopt;
     return bytes;

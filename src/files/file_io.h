@@ -19,8 +19,10 @@ std::string writeNewFile(const std::filesystem::path& path, std::span<const std:
 // Writes `path` with `bytes`, replacing a file of that name as a whole. Same result texts.
 std::string replaceFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
 
-// The whole content of a regular file, or nothing when it cannot be read.
-std::optional<std::vector<std::uint8_t>> readWholeFile(const std::filesystem::path& path);
+// The whole content of a regular file, or nothing when it cannot be read or is larger than
+// maxBytes (a wrongly chosen huge file is refused instead of filling memory).
+std::optional<std::vector<std::uint8_t>> readWholeFile(const std::filesystem::path& path,
+                                                       std::uintmax_t maxBytes = UINTMAX_MAX);
 
 // The whole path cut before its first "." (a name without "." stays whole):
 // "C:\my.dir\pic" gives "C:\my".

@@ -33,6 +33,8 @@ TEST(FileIo, NewFilesAreNeverReplacedAndLeaveNoLitter) {
     // Files meant to be overwritten are replaced whole.
     EXPECT_EQ(replaceFile(file, Bytes{7, 7}), "");
     EXPECT_EQ(readWholeFile(file), (Bytes{7, 7}));
+    EXPECT_FALSE(readWholeFile(file, 1));  // larger than the caller accepts
+    EXPECT_EQ(readWholeFile(file, 2), (Bytes{7, 7}));
     EXPECT_NE(replaceFile(dir.path / "nowhere" / "log.txt", Bytes{1}), "");
 
     // Empty content is a file too.
