@@ -4,6 +4,8 @@
 // SerialPort, Ui, ReplyTimer, Clock and Scheduler.
 
 #include <cstdint>
+#include <functional>
+#include <initializer_list>
 #include <span>
 #include <string>
 #include <vector>
@@ -134,6 +136,15 @@ public:
     void writeTrackList();
     void writeMosaicData();
     void readTrackList();
+    // Exports of the image at its own size: the samples as FITS, the grey levels as PNG.
+    void mnuexportfits_Click() { exportFits(); }
+    void exportFits();
+    void mnuexportpng_Click() { exportPng(); }
+    void exportPng();
+    // The image at its own size as a bitmap (kyrctl convert; the menu's bitmap is the area).
+    void exportImageBitmap();
+    // The PNG encoder of the shell (null: PNG export is not available).
+    void setImageEncoder(ImageEncoder* encoder) { imageEncoder_ = encoder; }
 
     // ---- observation settings
     void mnunote_Click();
@@ -184,6 +195,10 @@ private:
     void writePacket(const std::vector<std::uint8_t>& packet, bool testPortOpen);
     void showStatus(const std::string& text, bool repaint = false);
     void portLost();
+    // The steps every export shares: image check, dialog, extension, never over a file.
+    void exportImageFile(FileDialogFilter filter, const std::string& kind,
+                         std::initializer_list<const char*> extensions,
+                         const std::function<std::vector<std::uint8_t>(std::string&)>& encode);
 
     // dispatcher steps by type
     void handleScreenImageOffer();
@@ -200,6 +215,7 @@ private:
     ReplyTimer& timer_;
     Clock& clock_;
     Scheduler& scheduler_;
+    ImageEncoder* imageEncoder_ = nullptr;
     bool terminated_ = false;
     int receiveDepth_ = 0;
     bool receivePending_ = false;

@@ -1,8 +1,12 @@
 #pragma once
 // Timers and the clock, behind interfaces so that tests drive them by hand.
 
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
+
+#include "image/picture.h"
 
 namespace kyr {
 
@@ -29,6 +33,15 @@ class Scheduler {
 public:
     virtual ~Scheduler() = default;
     virtual void callLater(int ms, std::function<void()> fn) = 0;
+};
+
+// Image formats that need a toolkit's encoder (PNG). The shell hands one to the console;
+// without it the export says it is not available.
+class ImageEncoder {
+public:
+    virtual ~ImageEncoder() = default;
+    // The whole PNG file of the picture as 8-bit grey (top row first); empty on failure.
+    virtual std::vector<std::uint8_t> encodePng(const Picture& picture) = 0;
 };
 
 // The host clock through the C library's locale forms.

@@ -10,6 +10,10 @@ std::string fileDialogFilterText(FileDialogFilter filter) {
             return std::string("All Files (*.*)|*.*|BMP Files ") + "(*.bmp)|*.bmp";
         case FileDialogFilter::Bin:
             return std::string("All Files (*.*)|*.*|BIN Files ") + "(*.bin)|*.bin";
+        case FileDialogFilter::Fits:
+            return std::string("All Files (*.*)|*.*|FITS Files ") + "(*.fits)|*.fits";
+        case FileDialogFilter::Png:
+            return std::string("All Files (*.*)|*.*|PNG Files ") + "(*.png)|*.png";
     }
     return {};
 }

@@ -6,7 +6,7 @@
 namespace kyr {
 
 enum class FileDialogMode { Open, Save };
-enum class FileDialogFilter { Kyr, Bmp, Bin };
+enum class FileDialogFilter { Kyr, Bmp, Bin, Fits, Png };
 
 // What the platform's dialog is asked to show.
 struct FileDialogRequest {
