@@ -1,5 +1,6 @@
 // The receive event, the dispatcher by packet type, the reply timer and the download cycle.
 #include "console/console.h"
+#include "files/file_io.h"
 #include "image/header_parse.h"
 
 namespace kyr {
@@ -390,7 +391,7 @@ void Console::mnuflashdownload_Click() {
         files.autoSaveOn = false;
         return;
     }
-    files.saveBaseName = name.substr(0, name.find('.'));
+    files.saveBaseName = cutBeforeFirstDot(name);
     showStatus(files.saveBaseName + " selected");
     files.autoSaveOn = true;
     files.autoSaveNumber = 1;
