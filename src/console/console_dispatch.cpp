@@ -256,6 +256,7 @@ void Console::completeImage() {
     }
     rx.removePacket(rx.packetSize());
     ui_.setProgress(0, 0);
+    flat.showFlat = false;  // the new image replaces a flat frame on display
     renderImage();
     requestNextBuffer();
 }
