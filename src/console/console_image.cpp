@@ -3,6 +3,10 @@
 
 namespace kyr {
 
+std::string imageHeaderProblem(std::span<const std::uint8_t> payload) {
+    return payload.size() < 38 ? "Image header too short" : "";
+}
+
 bool Console::decodeCompressedRow() { return false; }
 bool Console::decodeRawRow() { return false; }
 void Console::parseImageHeader() {}
