@@ -41,13 +41,13 @@ frmcontrast::frmcontrast(QWidget* parent) : QDialog(parent) {
 }
 
 void frmcontrast::edit(std::string& background, std::string& range) {
-    txtbackground->setText(fromHostText(background));
-    txtrange->setText(fromHostText(range));
+    txtbackground->setText(fromUiText(background));
+    txtrange->setText(fromUiText(range));
     txtbackground->setFocus();
     txtbackground->selectAll();
     exec();  // Done accepts, the close box and Esc reject: each only hides the dialog
-    background = toHostText(txtbackground->text());
-    range = toHostText(txtrange->text());
+    background = toUiText(txtbackground->text());
+    range = toUiText(txtrange->text());
 }
 
 }  // namespace kyr

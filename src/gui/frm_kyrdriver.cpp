@@ -398,19 +398,19 @@ bool frmKYRdriver::eventFilter(QObject* watched, QEvent* event) {
 // ---------------------------------------------------------------- Ui
 
 void frmKYRdriver::setStatusText(const std::string& text) {
-    PCtext->setPlainText(fromHostText(text));
+    PCtext->setPlainText(fromUiText(text));
 }
 
 void frmKYRdriver::repaintStatus() { PCtext->viewport()->repaint(); }
 
 void frmKYRdriver::setDisplayText(const std::string& text) {
-    KYRText->setPlainText(fromDeviceText(text));
+    KYRText->setPlainText(fromUiText(text));
 }
 
 void frmKYRdriver::repaintDisplay() { KYRText->viewport()->repaint(); }
 
 void frmKYRdriver::setHeaderText(const std::string& text) {
-    headertxt->setPlainText(fromHostText(text));
+    headertxt->setPlainText(fromUiText(text));
     headertxt->verticalScrollBar()->setValue(0);
 }
 
@@ -435,17 +435,17 @@ void frmKYRdriver::setProgress(int value, int maximum) {
 }
 
 void frmKYRdriver::showMessage(const std::string& text) {
-    QMessageBox box(QMessageBox::NoIcon, windowTitle(), fromHostText(text), QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::NoIcon, windowTitle(), fromUiText(text), QMessageBox::Ok, this);
     box.exec();
 }
 
 std::string frmKYRdriver::prompt(const std::string& text, const std::string& title,
                                  const std::string& defaultAnswer) {
     bool ok = false;
-    const QString answer = QInputDialog::getText(this, fromHostText(title), fromHostText(text),
-                                                 QLineEdit::Normal, fromHostText(defaultAnswer),
+    const QString answer = QInputDialog::getText(this, fromUiText(title), fromUiText(text),
+                                                 QLineEdit::Normal, fromUiText(defaultAnswer),
                                                  &ok);
-    return ok ? toHostText(answer) : std::string();
+    return ok ? toUiText(answer) : std::string();
 }
 
 std::string frmKYRdriver::runFileDialog(const FileDialogRequest& request) {

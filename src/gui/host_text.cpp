@@ -12,19 +12,15 @@ QString unifyLineBreaks(QString text) {
 }
 }  // namespace
 
-QString fromHostText(const std::string& text) {
-    QStringDecoder decoder(QStringDecoder::System, QStringDecoder::Flag::Stateless);
+QString fromUiText(const std::string& text) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString decoded = decoder(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
     if (decoder.hasError())
         decoded = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
     return unifyLineBreaks(decoded);
 }
 
-QString fromDeviceText(const std::string& text) {
-    return unifyLineBreaks(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
-}
-
-std::string toHostText(const QString& text) { return text.toLocal8Bit().toStdString(); }
+std::string toUiText(const QString& text) { return text.toUtf8().toStdString(); }
 
 QString withoutTimeZone(const QString& format) {
     QString out;

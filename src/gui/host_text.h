@@ -1,5 +1,5 @@
 #pragma once
-// Text between the console core (bytes in the host's 8-bit character set) and Qt.
+// Text between the console core and Qt. The console hands the Ui UTF-8.
 
 #include <QString>
 #include <QStringList>
@@ -7,13 +7,11 @@
 
 namespace kyr {
 
-// Console text (status, panel, file names) to a QString: the host's encoding when the
-// bytes are valid in it, else one character per byte. Line breaks become "\n".
-QString fromHostText(const std::string& text);
-// Device characters: always one character per byte, so the 24 columns stay aligned.
-QString fromDeviceText(const std::string& text);
-// What the user typed, in the host's 8-bit encoding.
-std::string toHostText(const QString& text);
+// Console text (status, display, panel) to a QString: UTF-8 when the bytes are valid UTF-8,
+// else one character per byte (raw 8-bit text must still show). Line breaks become "\n".
+QString fromUiText(const std::string& text);
+// What the user typed, as UTF-8.
+std::string toUiText(const QString& text);
 
 // A time format without its time-zone part ("HH:mm:ss t" -> "HH:mm:ss").
 QString withoutTimeZone(const QString& format);

@@ -33,13 +33,13 @@ void QtScheduler::callLater(int ms, std::function<void()> fn) {
 }
 
 std::string QtClock::dateText() {
-    return toHostText(QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat));
+    return toUiText(QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat));
 }
 
 std::string QtClock::timeText() {
     const QLocale locale = QLocale::system();
     const QString format = withoutTimeZone(locale.timeFormat(QLocale::LongFormat));
-    return toHostText(locale.toString(QTime::currentTime(), format));
+    return toUiText(locale.toString(QTime::currentTime(), format));
 }
 
 }  // namespace kyr
