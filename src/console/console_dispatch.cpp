@@ -1,10 +1,8 @@
 // The receive event, the dispatcher by packet type, the reply timer and the download cycle.
 #include "console/console.h"
+#include "image/header_parse.h"
 
 namespace kyr {
-
-// Why an image header cannot be taken ("" when it can).
-std::string imageHeaderProblem(std::span<const std::uint8_t> payload);
 
 namespace {
 constexpr int kHeaderOnlyPacket = kHeaderSize;
@@ -40,12 +38,6 @@ void Console::MSComm1_OnComm() {
 // ---------------------------------------------------------------- dispatcher
 
 namespace {
-// A packet with an empty payload is its 6-byte header; any other is L + 8 bytes.
-int packetSize(const RxBuffer& rx) {
-    const int len = rx.payloadLength();
-    return len == 0 ? kHeaderOnlyPacket : len + 8;
-}
-bool packetPresent(const RxBuffer& rx) { return rx.rxCount >= packetSize(rx); }
 // A payload type that arrives without a payload can never pass its checksum.
 bool payloadValid(const RxBuffer& rx) { return rx.payloadLength() > 0 && rx.checkPayloadChecksum(); }
 }  // namespace
@@ -85,9 +77,9 @@ DispatchResult Console::dispatchPacket() {
                 showStatus("Link Established");
                 link.linkEstablished = true;
             }
-            if (!packetPresent(rx)) break;
+            if (!rx.complete()) break;
             showDisplayText();
-            rx.removePacket(packetSize(rx));
+            rx.removePacket(rx.packetSize());
             break;
         case 21:
             showStatus("KYR did not understand command");
@@ -105,7 +97,7 @@ DispatchResult Console::dispatchPacket() {
             break;
         default:
             // A type the console does not know: dropped once complete, so the link never stalls.
-            if (packetPresent(rx)) rx.removePacket(packetSize(rx));
+            if (rx.complete()) rx.removePacket(rx.packetSize());
             break;
     }
     return DispatchResult::Continue;
@@ -151,7 +143,7 @@ void Console::handleFlashDownloadNotice() {
 
 void Console::handleBufferReport() {
     showStatus("KYR is communicating filled data buffers", true);
-    if (!packetPresent(rx)) return;
+    if (!rx.complete()) return;
     // Only a 4-byte report carries both masks.
     if (payloadValid(rx) && rx.payloadLength() >= 4) {
         if (files.autoSaveOn) {
@@ -165,23 +157,22 @@ void Console::handleBufferReport() {
             sendCommand(1);
         }
     }
-    rx.removePacket(packetSize(rx));
+    rx.removePacket(rx.packetSize());
 }
 
 DispatchResult Console::handleImageHeader() {
     restartReplyTimer(link.transferTimeout);
     showStatus("Header data being received per host request", true);
-    if (!packetPresent(rx)) return DispatchResult::Continue;
+    if (!rx.complete()) return DispatchResult::Continue;
     if (!payloadValid(rx)) {
-        rx.removePacket(packetSize(rx));
+        rx.removePacket(rx.packetSize());
         startHeaderRequest(download.imageBufferNumber);
         return DispatchResult::Continue;
     }
     stopReplyTimer();
-    const auto payload = std::span(rx.payload(), static_cast<std::size_t>(rx.payloadLength()));
-    if (const std::string problem = imageHeaderProblem(payload); !problem.empty()) {
+    if (const std::string problem = imageHeaderProblem(rx.payloadBytes()); !problem.empty()) {
         // A header the console cannot hold ends the transfer instead of corrupting memory.
-        rx.removePacket(packetSize(rx));
+        rx.removePacket(rx.packetSize());
         download.awaitingHeader = false;
         download.receivingRows = false;
         download.bufferFlags.fill(false);
@@ -194,7 +185,7 @@ DispatchResult Console::handleImageHeader() {
     header.hdrHasFilterByte = rx.payloadLength() == 44;
     parseImageHeader();
     if (header.hdrHeight == 0) {
-        rx.removePacket(packetSize(rx));
+        rx.removePacket(rx.packetSize());
         download.awaitingHeader = false;
         download.receivingRows = false;
         return DispatchResult::EndEvent;
@@ -208,7 +199,7 @@ DispatchResult Console::handleImageHeader() {
     restartReplyTimer(link.replyTimeout);
     link.timeoutTicks = 0;
     sendRowRequest(download.imageBufferNumber);
-    rx.removePacket(packetSize(rx));
+    rx.removePacket(rx.packetSize());
     download.imageComplete = false;
     ui_.setProgress(0, header.hdrHeight);
     return DispatchResult::Continue;
@@ -216,17 +207,17 @@ DispatchResult Console::handleImageHeader() {
 
 void Console::handleImageRow() {
     restartReplyTimer(link.transferTimeout);
-    if (!packetPresent(rx)) return;
+    if (!rx.complete()) return;
     stopReplyTimer();
     if (!download.receivingRows) {
-        rx.removePacket(packetSize(rx));
+        rx.removePacket(rx.packetSize());
         return;
     }
     const bool isRaw = rx.type() == 5;
     const bool good = payloadValid(rx) && (isRaw ? decodeRawRow() : decodeCompressedRow());
     if (!good) {
         // Dropped; the same row is asked for again at once.
-        rx.removePacket(packetSize(rx));
+        rx.removePacket(rx.packetSize());
         restartReplyTimer(link.replyTimeout);
         sendRowRequest(download.imageBufferNumber);
         return;
@@ -247,7 +238,7 @@ void Console::handleImageRow() {
         completeImage();
         return;
     }
-    rx.removePacket(packetSize(rx));
+    rx.removePacket(rx.packetSize());
     restartReplyTimer(link.replyTimeout);
     sendRowRequest(download.imageBufferNumber);
 }
@@ -262,7 +253,7 @@ void Console::completeImage() {
         if (header.hdrExposureCount > 1) writeTrackList();
         if (header.mosaicType > 0) writeMosaicData();
     }
-    rx.removePacket(packetSize(rx));
+    rx.removePacket(rx.packetSize());
     ui_.setProgress(0, 0);
     renderImage();
     requestNextBuffer();

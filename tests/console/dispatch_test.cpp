@@ -252,3 +252,35 @@ TEST_F(ConsoleTest, DownloadAllAsksForNameAndBufferReport) {
 
 }  // namespace
 }  // namespace kyr::test
+
+namespace kyr::test {
+namespace {
+
+TEST_F(ConsoleTest, RefusedHeaderEndsTheTransferWithItsReason) {
+    startLinked();
+    con.download.downloadAllActive = true;
+    con.download.bufferFlags[9] = true;
+    con.download.imageBufferNumber = 4;
+    ui.headerText = "Image Information";
+    Bytes hdr(38, 0);
+    hdr[2] = 44;  // height 300
+    hdr[3] = 1;
+    hdr[4] = 144;  // width 400
+    hdr[5] = 1;
+    port.receive(packet(4, hdr));
+    EXPECT_EQ(ui.status, "Image header refused: 400 x 300 pixels do not fit the 320 x 200 picture area");
+    EXPECT_EQ(ui.headerText, "Image Information");
+    EXPECT_FALSE(con.download.downloadAllActive);
+    EXPECT_FALSE(con.download.bufferFlags[9]);
+    EXPECT_FALSE(timer.enabled());
+    EXPECT_EQ(port.lastWrite(), (Bytes{165, 2, 0, 0, 167, 0}));  // end of transfer
+    EXPECT_EQ(con.rx.rxCount, 0);
+    // A row that nobody asked for is dropped without a request.
+    const auto writes = port.writes.size();
+    port.receive(packet(5, Bytes(40, 1)));
+    EXPECT_EQ(port.writes.size(), writes);
+    EXPECT_EQ(con.rx.rxCount, 0);
+}
+
+}  // namespace
+}  // namespace kyr::test
