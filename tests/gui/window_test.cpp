@@ -268,6 +268,41 @@ TEST(WindowTest, PictureAreaShowsImagePixelsOneToOneAndReportsMovesInThem) {
     EXPECT_FLOAT_EQ(moves[0].second, 51.0f);
 }
 
+TEST(WindowTest, DrawnImageIsReadOutUnderTheMouse) {
+    Window win;
+    Console& c = win.w.console();
+    c.image.imageData.recreate(200, 100);
+    c.image.imageWidth = 200;
+    c.image.imageHeight = 100;
+    c.image.imageData.setCell(1, 1, -2);  // sample 65534
+    c.image.imageData.setCell(200, 100, 0);
+    c.display.background = 0;
+    c.display.range = 65535;
+    c.renderImage();
+    auto* area = win.find<PictureArea>("Picdata");
+    const QImage shown = area->grab().toImage();
+    const int b = PictureArea::kBorder;
+    // A 200 x 100 image sits at offsets 60, 50 of the area, one pixel per screen pixel.
+    EXPECT_EQ(shown.pixelColor(b + 60, b + 50), QColor(255, 255, 255));
+    EXPECT_EQ(shown.pixelColor(b + 259, b + 149), QColor(0, 0, 0));
+
+    const auto moveTo = [&](QWidget* w, double x, double y) {
+        QMouseEvent e(QEvent::MouseMove, QPointF(x, y), w->mapToGlobal(QPointF(x, y)),
+                      Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(w, &e);
+    };
+    moveTo(area, b + 61, b + 51);
+    EXPECT_EQ(win.text("PCtext"), QStringLiteral("Pixel position ( 1,  1) =  65534"));
+    EXPECT_EQ(win.w.cursor().shape(), Qt::CrossCursor);
+    moveTo(area, b + 60, b + 51);  // left of column 1
+    EXPECT_EQ(win.w.cursor().shape(), Qt::ArrowCursor);
+    moveTo(area, b + 260, b + 150);
+    EXPECT_EQ(win.text("PCtext"), QStringLiteral("Pixel position ( 200,  100) =  0"));
+    EXPECT_EQ(win.w.cursor().shape(), Qt::CrossCursor);
+    moveTo(win.w.centralWidget(), 300, 430);  // over the form, outside the controls
+    EXPECT_EQ(win.w.cursor().shape(), Qt::ArrowCursor);
+}
+
 TEST(WindowTest, PointerProgressAndTheFormsMouseMove) {
     Window win;
     win.w.setMousePointer(MousePointer::Crosshair);
