@@ -12,7 +12,7 @@ namespace kyr {
 
 class frmcontrast : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit frmcontrast(QWidget* parent = nullptr);
 
     // Shows the dialog modally with the given texts; on return they hold what the user left

@@ -29,7 +29,9 @@ namespace {
 // The panel is laid out in the design units of the device's console form: 15 twips per
 // pixel. Qt scales logical pixels for high-density screens by itself.
 constexpr int kTwipsPerPixel = 15;
-constexpr int px(int twips) { return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel; }
+constexpr int px(int twips) {
+    return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel;
+}
 QRect twips(int left, int top, int width, int height) {
     return {px(left), px(top), px(width), px(height)};
 }
@@ -55,8 +57,7 @@ QFont designFont(const QStringList& families, qreal points, bool bold, bool ital
 
 // Fixed pitch matters for the 2 x 24 mirror: fall back to the system's fixed font.
 QFont fixedFont(qreal points, bool bold) {
-    QFont f = designFont({QStringLiteral("Courier New")}, points, bold, false,
-                         QFont::TypeWriter);
+    QFont f = designFont({QStringLiteral("Courier New")}, points, bold, false, QFont::TypeWriter);
     if (!QFontInfo(f).fixedPitch()) {
         f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
         f.setPointSizeF(points);
@@ -125,10 +126,18 @@ QIcon arrowIcon(Qt::ArrowType type) {
     p.setBrush(Qt::black);
     QPolygonF tri;
     switch (type) {
-        case Qt::UpArrow: tri << QPointF(4.5, 1) << QPointF(8, 7) << QPointF(1, 7); break;
-        case Qt::DownArrow: tri << QPointF(1, 2) << QPointF(8, 2) << QPointF(4.5, 8); break;
-        case Qt::LeftArrow: tri << QPointF(1, 4.5) << QPointF(7, 1) << QPointF(7, 8); break;
-        default: tri << QPointF(2, 1) << QPointF(8, 4.5) << QPointF(2, 8); break;
+        case Qt::UpArrow:
+            tri << QPointF(4.5, 1) << QPointF(8, 7) << QPointF(1, 7);
+            break;
+        case Qt::DownArrow:
+            tri << QPointF(1, 2) << QPointF(8, 2) << QPointF(4.5, 8);
+            break;
+        case Qt::LeftArrow:
+            tri << QPointF(1, 4.5) << QPointF(7, 1) << QPointF(7, 8);
+            break;
+        default:
+            tri << QPointF(2, 1) << QPointF(8, 4.5) << QPointF(2, 8);
+            break;
     }
     p.drawPolygon(tri);
     return QIcon(pm);
@@ -136,8 +145,8 @@ QIcon arrowIcon(Qt::ArrowType type) {
 
 }  // namespace
 
-frmKYRdriver::frmKYRdriver(SerialPort& port, ReplyTimer& timer, Clock& clock,
-                           Scheduler& scheduler, QWidget* parent)
+frmKYRdriver::frmKYRdriver(SerialPort& port, ReplyTimer& timer, Clock& clock, Scheduler& scheduler,
+                           QWidget* parent)
     : QMainWindow(parent), port_(port), console_(port, *this, timer, clock, scheduler) {
     setObjectName(QStringLiteral("frmKYRdriver"));
     setWindowTitle(QString::fromLatin1(kWindowTitle));
@@ -146,9 +155,10 @@ frmKYRdriver::frmKYRdriver(SerialPort& port, ReplyTimer& timer, Clock& clock,
     form_->setObjectName(QStringLiteral("form"));
     form_->setFixedSize(px(kFormWidth), px(kFormHeight));
     setColours(form_, Qt::white, kFormGrey);
-    form_->setFont(designFont({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
-                               QStringLiteral("Arial"), QStringLiteral("Liberation Sans")},
-                              8, false, false, QFont::SansSerif));
+    form_->setFont(
+        designFont({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                    QStringLiteral("Arial"), QStringLiteral("Liberation Sans")},
+                   8, false, false, QFont::SansSerif));
     form_->setMouseTracking(true);
     form_->installEventFilter(this);
     setCentralWidget(form_);
@@ -172,7 +182,9 @@ frmKYRdriver::~frmKYRdriver() {
     port_.setOnComm(nullptr);
 }
 
-void frmKYRdriver::start() { console_.Form_Load(); }
+void frmKYRdriver::start() {
+    console_.Form_Load();
+}
 
 // ---------------------------------------------------------------- building the panel
 
@@ -196,14 +208,14 @@ void frmKYRdriver::buildPanel(QWidget* form) {
 
     // Display mirror in its frame; status box with its label; image information.
     outline(form, "Shape7", twips(5040, 1680, 4095, 975), QFrame::Box);
-    KYRText = textBox(form, "KYRText",
-                      QStringLiteral("KYR Remote Version 2.10\nWaiting for the KYR"),
-                      QColor(255, 0, 0), twips(5160, 1800, 3855, 735));
+    KYRText =
+        textBox(form, "KYRText", QStringLiteral("KYR Remote Version 2.10\nWaiting for the KYR"),
+                QColor(255, 0, 0), twips(5160, 1800, 3855, 735));
     KYRText->setFont(fixedFont(12, true));
     KYRText->setLineWrapMode(QPlainTextEdit::NoWrap);
 
-    auto* pcLabel = addLabel(form, "Label10", QStringLiteral("PC Message:"),
-                             twips(5160, 2820, 3615, 300));
+    auto* pcLabel =
+        addLabel(form, "Label10", QStringLiteral("PC Message:"), twips(5160, 2820, 3615, 300));
     pcLabel->setStyleSheet(QStringLiteral("color: rgb(0, 255, 0);"));
     PCtext = textBox(form, "PCtext", QStringLiteral(" PC Messages appear here!\n"),
                      QColor(0, 255, 0), twips(5160, 3120, 3615, 645));
@@ -227,9 +239,10 @@ void frmKYRdriver::buildPanel(QWidget* form) {
     addLabel(form, "Label9", QStringLiteral("Interrupt"), twips(7200, 6240, 1575, 330));
     for (const char* name : {"Label4", "Label5", "Label6", "Label7", "Label8", "Label9"}) {
         auto* l = form->findChild<QLabel*>(QLatin1String(name));
-        l->setFont(designFont({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
-                               QStringLiteral("Arial"), QStringLiteral("Liberation Sans")},
-                              13.5, true, false, QFont::SansSerif));
+        l->setFont(
+            designFont({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                        QStringLiteral("Arial"), QStringLiteral("Liberation Sans")},
+                       13.5, true, false, QFont::SansSerif));
         l->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     }
     // The key panel under the display area, split into its two halves.
@@ -239,8 +252,7 @@ void frmKYRdriver::buildPanel(QWidget* form) {
     addKey(form, "cmdfocus", "Focus", 720, 3960, 855, 495, &Console::cmdfocus_Click);
     addKey(form, "cmdimage", "Image", 2160, 3960, 855, 495, &Console::cmdimage_Click);
     addKey(form, "cmdmonitor", "Monitor", 3600, 3960, 855, 495, &Console::cmdmonitor_Click);
-    addKey(form, "cmdparameter", "Parameter", 5520, 3960, 945, 495,
-           &Console::cmdparameter_Click);
+    addKey(form, "cmdparameter", "Parameter", 5520, 3960, 945, 495, &Console::cmdparameter_Click);
     addKey(form, "cmdvalue", "Value", 7560, 3960, 945, 495, &Console::cmdvalue_Click);
     addKey(form, "cmdup", " ", 5760, 4680, 255, 195, &Console::cmdup_Click)
         ->setIcon(arrowIcon(Qt::UpArrow));
@@ -257,8 +269,7 @@ void frmKYRdriver::buildPanel(QWidget* form) {
     addKey(form, "cmddisplay", "Display", 2760, 5040, 855, 495, &Console::cmddisplay_Click);
     addKey(form, "cmdfileops", "File Ops", 2760, 5640, 855, 495, &Console::cmdfileops_Click);
     addKey(form, "cmdsetup", "Setup", 5520, 5640, 855, 495, &Console::cmdsetup_Click);
-    addKey(form, "cmdinterrupt", "Interrupt", 7560, 5640, 855, 495,
-           &Console::cmdinterrupt_Click);
+    addKey(form, "cmdinterrupt", "Interrupt", 7560, 5640, 855, 495, &Console::cmdinterrupt_Click);
 }
 
 QPushButton* frmKYRdriver::addKey(QWidget* form, const char* name, const char* caption, int left,
@@ -290,8 +301,8 @@ QMenu* frmKYRdriver::addMenu(QMenu* parent, const char* name, const QString& cap
     return m;
 }
 
-void frmKYRdriver::addItem(QMenu* menu, const char* name, const QString& caption,
-                           Handler handler, const QKeySequence& shortcut) {
+void frmKYRdriver::addItem(QMenu* menu, const char* name, const QString& caption, Handler handler,
+                           const QKeySequence& shortcut) {
     QAction* a = menu->addAction(caption);
     a->setObjectName(QString::fromLatin1(name));
     if (!shortcut.isEmpty()) a->setShortcut(shortcut);
@@ -323,8 +334,7 @@ void frmKYRdriver::buildMenus() {
             &Console::mnudownloadlight_Click, QKeySequence(Qt::Key_F5));
     addItem(download, "mnuflashdownload", QStringLiteral("Download &All"),
             &Console::mnuflashdownload_Click, QKeySequence(Qt::SHIFT | Qt::Key_F5));
-    addItem(download, "mnuabort", QStringLiteral("A&bort Download All"),
-            &Console::mnuabort_Click);
+    addItem(download, "mnuabort", QStringLiteral("A&bort Download All"), &Console::mnuabort_Click);
 
     QMenu* link = addMenu(nullptr, "mnulink", QStringLiteral("&Link"));
     QMenu* baud = addMenu(link, "mnubaud", QStringLiteral("Set &Baud Rate"));
@@ -333,9 +343,10 @@ void frmKYRdriver::buildMenus() {
     addItem(baud, "mnu38400", QStringLiteral("&38400 Baud"), &Console::mnu38400_Click);
     addItem(baud, "mnu57600", QStringLiteral("&57600 Baud"), &Console::mnu57600_Click);
     addItem(baud, "mnu115200", QStringLiteral("&115200 Baud"), &Console::mnu115200_Click);
-    const Handler establish[] = {&Console::mnuestablishlink1_Click, &Console::mnuestablishlink2_Click,
-                                 &Console::mnuestablishlink3_Click, &Console::mnuestablishlink4_Click,
-                                 &Console::mnuestablishlink5_Click, &Console::mnuestablishlink6_Click};
+    const Handler establish[] = {
+        &Console::mnuestablishlink1_Click, &Console::mnuestablishlink2_Click,
+        &Console::mnuestablishlink3_Click, &Console::mnuestablishlink4_Click,
+        &Console::mnuestablishlink5_Click, &Console::mnuestablishlink6_Click};
     for (int n = 1; n <= 6; ++n) {
         const QByteArray name = "mnuestablishlink" + QByteArray::number(n);
         addItem(link, name.constData(), QStringLiteral("Establish Link (COM&%1)").arg(n),
@@ -353,13 +364,15 @@ void frmKYRdriver::buildMenus() {
 
     QMenu* edit = addMenu(nullptr, "mnuedit", QStringLiteral("&Edit Data"));
     addItem(edit, "mnunote", QStringLiteral("&Note"), &Console::mnunote_Click);
-    addItem(edit, "mnufocallength", QStringLiteral("&Focal Length"), &Console::mnufocallength_Click);
+    addItem(edit, "mnufocallength", QStringLiteral("&Focal Length"),
+            &Console::mnufocallength_Click);
     addItem(edit, "mnuaperturedia", QStringLiteral("&Aperture Diameter"),
             &Console::mnuaperturedia_Click);
 
     QMenu* units = addMenu(nullptr, "mnuunits", QStringLiteral("&Units"));
     addItem(units, "mnuinches", QStringLiteral("&Inches"), &Console::mnuinches_Click);
-    addItem(units, "mnucentimeters", QStringLiteral("&Centimeters"), &Console::mnucentimeters_Click);
+    addItem(units, "mnucentimeters", QStringLiteral("&Centimeters"),
+            &Console::mnucentimeters_Click);
 
     QMenu* upload = addMenu(nullptr, "mnuUpload", QStringLiteral("Upl&oad"));
     addItem(upload, "mnuUploadFile", QStringLiteral("&Upload New KYR Code at 115 KBaud"),
@@ -401,27 +414,37 @@ void frmKYRdriver::setStatusText(const std::string& text) {
     PCtext->setPlainText(fromUiText(text));
 }
 
-void frmKYRdriver::repaintStatus() { PCtext->viewport()->repaint(); }
+void frmKYRdriver::repaintStatus() {
+    PCtext->viewport()->repaint();
+}
 
 void frmKYRdriver::setDisplayText(const std::string& text) {
     KYRText->setPlainText(fromUiText(text));
 }
 
-void frmKYRdriver::repaintDisplay() { KYRText->viewport()->repaint(); }
+void frmKYRdriver::repaintDisplay() {
+    KYRText->viewport()->repaint();
+}
 
 void frmKYRdriver::setHeaderText(const std::string& text) {
     headertxt->setPlainText(fromUiText(text));
     headertxt->verticalScrollBar()->setValue(0);
 }
 
-void frmKYRdriver::showPicture(const Picture& picture) { Picdata->setPicture(picture); }
-
-void frmKYRdriver::setMousePointer(MousePointer pointer) {
-    if (pointer == MousePointer::Crosshair) setCursor(Qt::CrossCursor);
-    else unsetCursor();
+void frmKYRdriver::showPicture(const Picture& picture) {
+    Picdata->setPicture(picture);
 }
 
-void frmKYRdriver::setTurboFace(bool on) { cmdturbo->setStyleSheet(turboStyle(on)); }
+void frmKYRdriver::setMousePointer(MousePointer pointer) {
+    if (pointer == MousePointer::Crosshair)
+        setCursor(Qt::CrossCursor);
+    else
+        unsetCursor();
+}
+
+void frmKYRdriver::setTurboFace(bool on) {
+    cmdturbo->setStyleSheet(turboStyle(on));
+}
 
 void frmKYRdriver::setProgress(int value, int maximum) {
     if (maximum <= 0) {
@@ -443,8 +466,7 @@ std::string frmKYRdriver::prompt(const std::string& text, const std::string& tit
                                  const std::string& defaultAnswer) {
     bool ok = false;
     const QString answer = QInputDialog::getText(this, fromUiText(title), fromUiText(text),
-                                                 QLineEdit::Normal, fromUiText(defaultAnswer),
-                                                 &ok);
+                                                 QLineEdit::Normal, fromUiText(defaultAnswer), &ok);
     return ok ? toUiText(answer) : std::string();
 }
 

@@ -21,7 +21,7 @@ class frmcontrast;
 
 class frmKYRdriver : public QMainWindow, public Ui {
     Q_OBJECT
-public:
+  public:
     frmKYRdriver(SerialPort& port, ReplyTimer& timer, Clock& clock, Scheduler& scheduler,
                  QWidget* parent = nullptr);
     ~frmKYRdriver() override;
@@ -46,11 +46,11 @@ public:
     std::string runFileDialog(const FileDialogRequest& request) override;
     void showContrastDialog(std::string& background, std::string& range) override;
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     using Handler = void (Console::*)();
 
     void buildPanel(QWidget* form);

@@ -20,7 +20,9 @@ QString fromUiText(const std::string& text) {
     return unifyLineBreaks(decoded);
 }
 
-std::string toUiText(const QString& text) { return text.toUtf8().toStdString(); }
+std::string toUiText(const QString& text) {
+    return text.toUtf8().toStdString();
+}
 
 QString withoutTimeZone(const QString& format) {
     QString out;
@@ -49,8 +51,10 @@ QStringList qtNameFilters(const std::string& filter) {
                 continue;
             }
             patterns << pattern;
-            if (pattern.toLower() != pattern) patterns << pattern.toLower();
-            else if (pattern.toUpper() != pattern) patterns << pattern.toUpper();
+            if (pattern.toLower() != pattern)
+                patterns << pattern.toLower();
+            else if (pattern.toUpper() != pattern)
+                patterns << pattern.toUpper();
         }
         patterns.removeDuplicates();
         filters << label + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) +

@@ -12,7 +12,7 @@ namespace kyr {
 
 class PictureArea : public QWidget {
     Q_OBJECT
-public:
+  public:
     static constexpr int kBorder = 2;
 
     explicit PictureArea(QWidget* parent = nullptr);
@@ -27,11 +27,11 @@ public:
 
     QSize sizeHint() const override;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
 
-private:
+  private:
     QImage image_;
     std::function<void(float, float)> onMove_;
 };

@@ -17,8 +17,10 @@ QtReplyTimer::QtReplyTimer() {
 }
 
 void QtReplyTimer::setEnabled(bool enabled) {
-    if (enabled) timer_.start();
-    else timer_.stop();
+    if (enabled)
+        timer_.start();
+    else
+        timer_.stop();
 }
 
 void QtReplyTimer::setInterval(int ms) {

@@ -11,7 +11,7 @@ namespace kyr {
 
 // The entrytimer: its tick calls the function the shell wires to Console::entrytimer_Timer.
 class QtReplyTimer : public ReplyTimer {
-public:
+  public:
     QtReplyTimer();
     void setCallback(std::function<void()> onTick) { onTick_ = std::move(onTick); }
 
@@ -20,23 +20,23 @@ public:
     void setInterval(int ms) override;
     int interval() const override { return timer_.interval(); }
 
-private:
+  private:
     QTimer timer_;
     std::function<void()> onTick_;
 };
 
 // Deferred calls on the GUI thread; calls still pending when the scheduler goes are dropped.
 class QtScheduler : public Scheduler {
-public:
+  public:
     void callLater(int ms, std::function<void()> fn) override;
 
-private:
+  private:
     QObject context_;
 };
 
 // The host's short date and long time in the system locale.
 class QtClock : public Clock {
-public:
+  public:
     std::string dateText() override;
     std::string timeText() override;
 };

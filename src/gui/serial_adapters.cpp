@@ -16,11 +16,16 @@ LineSettings parsedOrThrow(const std::string& text) {
 
 QSerialPort::Parity qtParity(char p) {
     switch (p) {
-        case 'E': return QSerialPort::EvenParity;
-        case 'O': return QSerialPort::OddParity;
-        case 'M': return QSerialPort::MarkParity;
-        case 'S': return QSerialPort::SpaceParity;
-        default: return QSerialPort::NoParity;
+        case 'E':
+            return QSerialPort::EvenParity;
+        case 'O':
+            return QSerialPort::OddParity;
+        case 'M':
+            return QSerialPort::MarkParity;
+        case 'S':
+            return QSerialPort::SpaceParity;
+        default:
+            return QSerialPort::NoParity;
     }
 }
 

@@ -17,7 +17,7 @@ namespace kyr {
 // A serial device path (/dev/ttyUSB0, /dev/pts/3, COM3) through QSerialPort.
 class QtSerialPort : public QObject, public SerialPort {
     Q_OBJECT
-public:
+  public:
     explicit QtSerialPort(QString path = {}, QObject* parent = nullptr);
     ~QtSerialPort() override;
 
@@ -41,7 +41,7 @@ public:
     void output(std::span<const std::uint8_t> bytes) override;
     void setOnComm(CommHandler handler) override { handler_ = std::move(handler); }
 
-private:
+  private:
     void applySettings(const std::string& settings);
     void onReadyRead();
     void onError(QSerialPort::SerialPortError error);
@@ -62,7 +62,7 @@ private:
 // validated but have no meaning here.
 class TcpSerialPort : public QObject, public SerialPort {
     Q_OBJECT
-public:
+  public:
     explicit TcpSerialPort(QString path = {}, QObject* parent = nullptr);
     ~TcpSerialPort() override;
 
@@ -88,7 +88,7 @@ public:
     void output(std::span<const std::uint8_t> bytes) override;
     void setOnComm(CommHandler handler) override { handler_ = std::move(handler); }
 
-private:
+  private:
     void onReadyRead();
     void onGone();
     void closeLostPort();
@@ -108,7 +108,7 @@ private:
 // The one port object the console gets: on open, COMn is looked up in the port map and the
 // operation goes to the serial or the TCP backend; everything else is forwarded.
 class RoutingSerialPort : public SerialPort {
-public:
+  public:
     enum class Backend { None, Serial, Tcp };
 
     explicit RoutingSerialPort(PortMap map = {});
@@ -136,7 +136,7 @@ public:
     void output(std::span<const std::uint8_t> bytes) override;
     void setOnComm(CommHandler handler) override { handler_ = std::move(handler); }
 
-private:
+  private:
     void forward(SerialPort* from);
 
     PortMap map_;

@@ -13,14 +13,17 @@ SimulatorProcess::SimulatorProcess() {
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
 }
 
-SimulatorProcess::~SimulatorProcess() { stop(); }
+SimulatorProcess::~SimulatorProcess() {
+    stop();
+}
 
 QString SimulatorProcess::locate(const QString& applicationDir) {
-    const QString fromEnv = QProcessEnvironment::systemEnvironment().value(QStringLiteral("KYR_SIM"));
+    const QString fromEnv =
+        QProcessEnvironment::systemEnvironment().value(QStringLiteral("KYR_SIM"));
     if (!fromEnv.isEmpty()) return fromEnv;
     const QDir dir(applicationDir);
-    for (const QString& candidate :
-         {dir.filePath(QStringLiteral("kyr-sim")), dir.filePath(QStringLiteral("../sim/kyr-sim"))}) {
+    for (const QString& candidate : {dir.filePath(QStringLiteral("kyr-sim")),
+                                     dir.filePath(QStringLiteral("../sim/kyr-sim"))}) {
         const QFileInfo info(candidate);
         if (info.isFile() && info.isExecutable()) return QDir::cleanPath(info.absoluteFilePath());
     }

@@ -9,7 +9,7 @@
 namespace kyr {
 
 class SimulatorProcess {
-public:
+  public:
     SimulatorProcess();
     ~SimulatorProcess();
     SimulatorProcess(const SimulatorProcess&) = delete;
@@ -26,7 +26,7 @@ public:
     // Closes its input (kyr-sim then exits by itself) and, if it lingers, terminates it.
     void stop();
 
-private:
+  private:
     QProcess process_;
     QString error_;
     bool started_ = false;

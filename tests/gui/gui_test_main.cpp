@@ -1,6 +1,6 @@
 // The GUI tests need a QApplication for widgets, sockets and serial ports on the event loop.
-#include <QApplication>
 #include <gtest/gtest.h>
+#include <QApplication>
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -24,7 +24,9 @@ PtyPair::PtyPair() {
     slave_ = name;
 }
 
-PtyPair::~PtyPair() { closeMaster(); }
+PtyPair::~PtyPair() {
+    closeMaster();
+}
 
 bool PtyPair::write(const QByteArray& bytes) {
     qsizetype done = 0;
@@ -57,19 +59,39 @@ PtyPair::Line PtyPair::line() const {
     Line l;
     if (::tcgetattr(master_, &t) != 0) return l;
     switch (::cfgetospeed(&t)) {
-        case B9600: l.baud = 9600; break;
-        case B19200: l.baud = 19200; break;
-        case B38400: l.baud = 38400; break;
-        case B57600: l.baud = 57600; break;
-        case B115200: l.baud = 115200; break;
-        default: l.baud = -1; break;
+        case B9600:
+            l.baud = 9600;
+            break;
+        case B19200:
+            l.baud = 19200;
+            break;
+        case B38400:
+            l.baud = 38400;
+            break;
+        case B57600:
+            l.baud = 57600;
+            break;
+        case B115200:
+            l.baud = 115200;
+            break;
+        default:
+            l.baud = -1;
+            break;
     }
     l.parity = (t.c_cflag & PARENB) ? ((t.c_cflag & PARODD) ? 'O' : 'E') : 'N';
     switch (t.c_cflag & CSIZE) {
-        case CS5: l.dataBits = 5; break;
-        case CS6: l.dataBits = 6; break;
-        case CS7: l.dataBits = 7; break;
-        default: l.dataBits = 8; break;
+        case CS5:
+            l.dataBits = 5;
+            break;
+        case CS6:
+            l.dataBits = 6;
+            break;
+        case CS7:
+            l.dataBits = 7;
+            break;
+        default:
+            l.dataBits = 8;
+            break;
     }
     l.stopBits = (t.c_cflag & CSTOPB) ? 2 : 1;
     return l;

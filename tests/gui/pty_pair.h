@@ -8,7 +8,7 @@
 namespace kyr::test {
 
 class PtyPair {
-public:
+  public:
     PtyPair();
     ~PtyPair();
     PtyPair(const PtyPair&) = delete;
@@ -30,7 +30,7 @@ public:
     // The device goes away.
     void closeMaster();
 
-private:
+  private:
     int master_ = -1;
     std::string slave_;
 };

@@ -1,8 +1,8 @@
 #include "gui/serial_adapters.h"
 
+#include <gtest/gtest.h>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <memory>

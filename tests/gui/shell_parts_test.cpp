@@ -1,7 +1,7 @@
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 #include "event_wait.h"
 #include "gui/qt_platform.h"
@@ -27,13 +27,14 @@ TEST(SimulatorProcessTest, ReadsTheFirstLineAndEndsTheChildWithTheConsole) {
     ASSERT_TRUE(dir.isValid());
     const QString args = dir.filePath(QStringLiteral("args"));
     const QString done = dir.filePath(QStringLiteral("done"));
-    const QString program = writeScript(
-        dir, "sim",
-        "echo \"$@\" > '" + args.toLocal8Bit() + "'\n"
-        "echo /dev/pts/77\n"
-        "echo more output\n"
-        "cat > /dev/null\n"
-        "touch '" + done.toLocal8Bit() + "'\n");
+    const QString program = writeScript(dir, "sim",
+                                        "echo \"$@\" > '" + args.toLocal8Bit() +
+                                            "'\n"
+                                            "echo /dev/pts/77\n"
+                                            "echo more output\n"
+                                            "cat > /dev/null\n"
+                                            "touch '" +
+                                            done.toLocal8Bit() + "'\n");
     {
         SimulatorProcess sim;
         EXPECT_EQ(sim.start(program, {QStringLiteral("--seed"), QStringLiteral("7")}),
@@ -71,8 +72,10 @@ TEST(SimulatorProcessTest, LocatesTheSimulatorByEnvironmentThenBesideTheProgram)
     EXPECT_EQ(SimulatorProcess::locate(bin), QDir::cleanPath(beside));
     qputenv("KYR_SIM", "/opt/elsewhere/kyr-sim");
     EXPECT_EQ(SimulatorProcess::locate(bin), QStringLiteral("/opt/elsewhere/kyr-sim"));
-    if (saved.isNull()) qunsetenv("KYR_SIM");
-    else qputenv("KYR_SIM", saved);
+    if (saved.isNull())
+        qunsetenv("KYR_SIM");
+    else
+        qputenv("KYR_SIM", saved);
 }
 
 TEST(QtPlatformTest, ReplyTimerTicksIntoItsCallbackAndSchedulerCallsLater) {

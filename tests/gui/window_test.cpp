@@ -1,5 +1,6 @@
 #include "gui/frm_kyrdriver.h"
 
+#include <gtest/gtest.h>
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
@@ -14,7 +15,6 @@
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <gtest/gtest.h>
 
 #include <functional>
 
@@ -153,10 +153,10 @@ TEST(WindowTest, EveryControlAndMenuItemExistsWithItsCaption) {
             EXPECT_TRUE(a->isEnabled()) << name;
         }
     }
-    for (const char* name : {"Picdata", "KYRText", "PCtext", "headertxt", "txtbackground",
-                             "txtrange", "Shape1", "Shape2", "Shape3", "Shape4", "Shape5",
-                             "Shape6", "Shape7", "Line1", "Line2", "Line3", "mnudummy",
-                             "mnudummy2", "mnudummy3"}) {
+    for (const char* name :
+         {"Picdata", "KYRText", "PCtext", "headertxt", "txtbackground", "txtrange", "Shape1",
+          "Shape2", "Shape3", "Shape4", "Shape5", "Shape6", "Shape7", "Line1", "Line2", "Line3",
+          "mnudummy", "mnudummy2", "mnudummy3"}) {
         EXPECT_NE(win.find(name), nullptr) << name;
     }
     EXPECT_TRUE(win.text("KYRText").startsWith(QStringLiteral("KYR Remote Version 2.10\n")));
@@ -194,7 +194,9 @@ TEST(WindowTest, KeysGoToTheDeviceAndItsDisplayComesBack) {
     EXPECT_EQ(win.port.lastWrite(), (Bytes{165, 8, 2, 0, 175, 0, 0, 128, 128, 0}));
 
     // The device's answer and its new display, in one burst.
-    const std::string line1 = "Focus   Exp  0.10 s  \xB0" "C ";
+    const std::string line1 =
+        "Focus   Exp  0.10 s  \xB0"
+        "C ";
     const std::string line2 = "Star  x 160  y 100  ok ";
     std::string both = line1 + line2;
     both.resize(48, ' ');
@@ -287,8 +289,8 @@ TEST(WindowTest, DrawnImageIsReadOutUnderTheMouse) {
     EXPECT_EQ(shown.pixelColor(b + 259, b + 149), QColor(0, 0, 0));
 
     const auto moveTo = [&](QWidget* w, double x, double y) {
-        QMouseEvent e(QEvent::MouseMove, QPointF(x, y), w->mapToGlobal(QPointF(x, y)),
-                      Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QMouseEvent e(QEvent::MouseMove, QPointF(x, y), w->mapToGlobal(QPointF(x, y)), Qt::NoButton,
+                      Qt::NoButton, Qt::NoModifier);
         QApplication::sendEvent(w, &e);
     };
     moveTo(area, b + 61, b + 51);
@@ -399,9 +401,8 @@ TEST(WindowTest, FileDialogUsesTheRequestedFilterAndReturnsTheNameUnchanged) {
         auto* dlg = qobject_cast<QFileDialog*>(modal);
         ASSERT_NE(dlg, nullptr);
         EXPECT_EQ(dlg->acceptMode(), QFileDialog::AcceptSave);
-        EXPECT_EQ(dlg->nameFilters(),
-                  (QStringList{QStringLiteral("All Files (*)"),
-                               QStringLiteral("KYR Files (*.KYR *.kyr)")}));
+        EXPECT_EQ(dlg->nameFilters(), (QStringList{QStringLiteral("All Files (*)"),
+                                                   QStringLiteral("KYR Files (*.KYR *.kyr)")}));
         EXPECT_EQ(dlg->selectedNameFilter(), QStringLiteral("KYR Files (*.KYR *.kyr)"));
         EXPECT_TRUE(dlg->testOption(QFileDialog::DontConfirmOverwrite));
         dlg->selectFile(chosen);
@@ -422,15 +423,21 @@ TEST(WindowTest, FileDialogUsesTheRequestedFilterAndReturnsTheNameUnchanged) {
 }
 
 TEST(HostTextTest, ConsoleTextAndFilters) {
-    EXPECT_EQ(fromUiText("Background = 5\r\nRange = 9"), QStringLiteral("Background = 5\nRange = 9"));
-    EXPECT_EQ(fromUiText("25 \xC2\xB0" "C"), QStringLiteral("25 \u00b0C"));
+    EXPECT_EQ(fromUiText("Background = 5\r\nRange = 9"),
+              QStringLiteral("Background = 5\nRange = 9"));
+    EXPECT_EQ(fromUiText("25 \xC2\xB0"
+                         "C"),
+              QStringLiteral("25 \u00b0C"));
     // Not UTF-8: shown byte by byte rather than as replacement marks.
-    EXPECT_EQ(fromUiText("25 \xB0" "C"), QStringLiteral("25 \u00b0C"));
+    EXPECT_EQ(fromUiText("25 \xB0"
+                         "C"),
+              QStringLiteral("25 \u00b0C"));
     EXPECT_EQ(withoutTimeZone(QStringLiteral("HH:mm:ss t")), QStringLiteral("HH:mm:ss"));
     EXPECT_EQ(withoutTimeZone(QStringLiteral("h:mm:ss AP 'at' t")),
               QStringLiteral("h:mm:ss AP 'at'"));
-    EXPECT_EQ(qtNameFilters("All Files (*.*)|*.*|BMP Files (*.bmp)|*.bmp"),
-              (QStringList{QStringLiteral("All Files (*)"), QStringLiteral("BMP Files (*.bmp *.BMP)")}));
+    EXPECT_EQ(
+        qtNameFilters("All Files (*.*)|*.*|BMP Files (*.bmp)|*.bmp"),
+        (QStringList{QStringLiteral("All Files (*)"), QStringLiteral("BMP Files (*.bmp *.BMP)")}));
 }
 
 }  // namespace
