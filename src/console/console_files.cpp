@@ -15,8 +15,6 @@ namespace kyr {
 namespace {
 
 constexpr int kAutoSaveLimit = 999;
-// Far above any image file (2048 + 200 x 642 bytes) or track list: a larger file is refused.
-constexpr std::uintmax_t kMaxReadBytes = 16u << 20;
 
 bool fileExists(const std::string& name) {
     std::error_code ec;
@@ -52,7 +50,7 @@ void Console::loadImageFile() {
         return;
     }
 
-    const auto bytes = readWholeFile(name, kMaxReadBytes);
+    const auto bytes = readWholeFile(name, kMaxReadableFileBytes);
     if (!bytes) {
         ui_.showMessage("Load file command failed");
         return;
@@ -94,6 +92,8 @@ void Console::loadImageFile() {
     if (v.temperature) header.temperature = *v.temperature;
     ui_.setHeaderText(loaded.panelText);
 
+    // A flat frame on display gives way to the image just loaded.
+    flat.showFlat = false;
     renderImage();
     if (header.hdrExposureCount >= 2)
         readTrackList();
@@ -243,7 +243,7 @@ void Console::readTrackList() {
     const std::string name = cutBeforeFirstDot(files.imageFileName) + ".trk";
     files.imageFileName = name;
     TrackListRead read;
-    if (const auto bytes = readWholeFile(name, kMaxReadBytes))
+    if (const auto bytes = readWholeFile(name, kMaxReadableFileBytes))
         read = parseTrackList(std::string(bytes->begin(), bytes->end()));
     if (read.status != TrackListRead::Ok) {
         ui_.showMessage("No track file found for this track and accumulate image!");

@@ -19,6 +19,9 @@ std::string writeNewFile(const std::filesystem::path& path, std::span<const std:
 // Writes `path` with `bytes`, replacing a file of that name as a whole. Same result texts.
 std::string replaceFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
 
+// Image and track files are far smaller; a larger file is refused, not read into memory.
+inline constexpr std::uintmax_t kMaxReadableFileBytes = 16u << 20;
+
 // The whole content of a regular file, or nothing when it cannot be read or is larger than
 // maxBytes (a wrongly chosen huge file is refused instead of filling memory).
 std::optional<std::vector<std::uint8_t>> readWholeFile(const std::filesystem::path& path,
