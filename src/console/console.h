@@ -219,6 +219,7 @@ private:
     bool terminated_ = false;
     int receiveDepth_ = 0;
     bool receivePending_ = false;
+    bool lostPending_ = false;
 };
 
 }  // namespace kyr

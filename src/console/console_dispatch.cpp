@@ -13,20 +13,21 @@ constexpr int kHeaderOnlyPacket = kHeaderSize;
 
 void Console::MSComm1_OnComm() {
     // A modal dialog opened from inside a handler runs a nested event loop in which the
-    // port may raise this event again; the outer pass picks those bytes up instead.
+    // port may raise this event again; the outer pass takes those events up instead.
+    const int event = port_.commEvent();
     if (receiveDepth_ > 0) {
-        receivePending_ = true;
+        if (event == kCommEventDeviceLost) lostPending_ = true;
+        else receivePending_ = true;
         return;
     }
     ++receiveDepth_;
-    const int event = port_.commEvent();
     if (event == kCommEventDeviceLost) {
-        portLost();
+        lostPending_ = true;
     } else {
         std::vector<std::uint8_t> bytes;
         if (event == kCommEventReceive) bytes = port_.input();
         rx.receive(bytes, [this] { return dispatchPacket(); });
-        while (receivePending_ && link.portOpen) {
+        while (receivePending_ && !lostPending_ && link.portOpen) {
             receivePending_ = false;
             bytes = port_.input();
             rx.receive(bytes, [this] { return dispatchPacket(); });
@@ -34,6 +35,10 @@ void Console::MSComm1_OnComm() {
     }
     receivePending_ = false;
     --receiveDepth_;
+    if (lostPending_) {
+        lostPending_ = false;
+        portLost();
+    }
 }
 
 // ---------------------------------------------------------------- dispatcher
