@@ -150,6 +150,7 @@ frmKYRdriver::frmKYRdriver(SerialPort& port, ReplyTimer& timer, Clock& clock, Sc
     : QMainWindow(parent), port_(port), console_(port, *this, timer, clock, scheduler) {
     setObjectName(QStringLiteral("frmKYRdriver"));
     setWindowTitle(QString::fromLatin1(kWindowTitle));
+    console_.setImageEncoder(&pngEncoder_);
 
     form_ = new QWidget(this);
     form_->setObjectName(QStringLiteral("form"));
@@ -322,6 +323,10 @@ void frmKYRdriver::buildMenus() {
             &Console::mnuCompSave_Click, QKeySequence(Qt::CTRL | Qt::Key_S));
     addItem(file, "mnubitmap", QStringLiteral("Save Displayed Image in &Bitmap Format"),
             &Console::mnubitmap_Click);
+    addItem(file, "mnuexportfits", QStringLiteral("Export Image as &FITS"),
+            &Console::mnuexportfits_Click);
+    addItem(file, "mnuexportpng", QStringLiteral("Export Image as &PNG"),
+            &Console::mnuexportpng_Click);
     addSeparator(file, "mnudummy2");
     addItem(file, "mnuautosave", QStringLiteral("&Receive and Automatically Save Images"),
             &Console::mnuautosave_Click);

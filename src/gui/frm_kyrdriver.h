@@ -7,6 +7,7 @@
 
 #include "console/console.h"
 #include "console/ui.h"
+#include "png_encoder.h"
 
 class QLabel;
 class QMenu;
@@ -67,6 +68,7 @@ class frmKYRdriver : public QMainWindow, public Ui {
 
     SerialPort& port_;
     Console console_;
+    QtPngEncoder pngEncoder_;
     frmcontrast* contrast_ = nullptr;
     PictureArea* Picdata = nullptr;
     QPlainTextEdit* KYRText = nullptr;
