@@ -1,0 +1,89 @@
+#pragma once
+// kyrctl's command line: options and the command with its arguments. No I/O here.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "link/port_map.h"
+
+namespace kyr::cli {
+
+enum class Command {
+    None,
+    Link,
+    Keys,
+    Display,
+    Download,
+    DownloadAll,
+    Capture,
+    Upload,
+    Info,
+    Convert,
+    Flatfield,
+    Help,
+};
+
+struct CliArgs {
+    Command command = Command::None;
+
+    // ---- the line
+    PortMap portMap;
+    std::optional<int> port;      // --port COMn: Establish Link on COMn
+    std::optional<int> baudCode;  // --baud RATE: the baud menu's code 1..5
+    double timeoutSeconds = 10;   // longest wait for the device without progress
+    bool quiet = false;
+
+    // ---- arguments of the commands
+    std::vector<std::string> keys;    // keys: key names as given
+    bool follow = false;              // display --follow
+    std::optional<double> seconds;    // capture --seconds, display --follow --seconds
+    std::optional<int> records;       // capture --records
+    std::string output;               // -o FILE / BASE
+    std::vector<std::string> inputs;  // info, convert, flatfield, upload file names
+
+    // ---- answers to the console's prompts and dialogs
+    std::optional<std::string> note;         // --note: the Note prompt
+    std::optional<std::string> focalLength;  // --focal-length: the Focal Length prompt
+    std::optional<std::string> aperture;     // --aperture: the Aperture Diameter prompt
+    std::optional<bool> metric;              // --units inches|centimeters
+    std::optional<std::string> background;   // convert --background: the contrast dialog
+    std::optional<std::string> range;        // convert --range
+    bool autoContrast = false;               // convert --auto
+};
+
+struct ParseResult {
+    CliArgs args;
+    std::string error;  // "" when the command line is good
+};
+
+ParseResult parseArgs(const std::vector<std::string>& argv);
+
+// The front-panel key for a name (Focus, Image, ... Up, Down, Left, Right; any case);
+// nullopt for an unknown name.
+enum class Key {
+    Focus,
+    Image,
+    Monitor,
+    Turbo,
+    Parameter,
+    Setup,
+    Value,
+    Interrupt,
+    Calibrate,
+    Track,
+    Display,
+    FileOps,
+    Up,
+    Down,
+    Left,
+    Right
+};
+std::optional<Key> keyByName(const std::string& name);
+
+// The baud menu's code for a rate (115200 -> 1 ... 9600 -> 5).
+std::optional<int> baudCodeForRate(const std::string& rate);
+
+const char* usageText();
+
+}  // namespace kyr::cli

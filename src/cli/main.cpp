@@ -1,0 +1,40 @@
+// kyrctl: the console's work from the command line.
+//
+//   kyrctl [--com n=PATH]... [--port COMn] [--baud RATE] [--timeout SECONDS] [--quiet]
+//          COMMAND [ARGS]          (kyrctl --help lists the commands)
+
+#include <QCoreApplication>
+#include <clocale>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/cli_args.h"
+#include "cli/cli_platform.h"
+#include "cli/cli_ui.h"
+#include "cli/commands.h"
+#include "gui/png_encoder.h"
+
+int main(int argc, char** argv) {
+    using namespace kyr::cli;
+    const std::vector<std::string> words(argv + 1, argv + argc);
+    const ParseResult parsed = parseArgs(words);
+    if (!parsed.error.empty()) {
+        std::fprintf(stderr, "kyrctl: %s\nTry \"kyrctl --help\" for the commands and options.\n",
+                     parsed.error.c_str());
+        return kExitUsage;
+    }
+    if (parsed.args.command == Command::Help) {
+        std::fputs(usageText(), stdout);
+        return kExitOk;
+    }
+
+    QCoreApplication app(argc, argv);
+    // Numbers in files and texts are written with a point, whatever the host's locale.
+    std::setlocale(LC_NUMERIC, "C");
+    installInterruptHandler();
+
+    CliUi ui(stdout, stderr, parsed.args.quiet, stderrIsTerminal());
+    kyr::QtPngEncoder png;
+    return runCommand(parsed.args, ui, &png);
+}
