@@ -1,6 +1,5 @@
 // The receive event, the dispatcher by packet type, the reply timer and the download cycle.
 #include "console/console.h"
-#include "files/file_io.h"
 #include "image/header_parse.h"
 
 namespace kyr {
@@ -254,11 +253,7 @@ void Console::completeImage() {
     sendLinkRequest(1);
     image.imageWidth = header.hdrWidth;
     image.imageHeight = header.hdrHeight;
-    if (files.autoSaveOn) {
-        writeImageFile();
-        if (header.hdrExposureCount > 1) writeTrackList();
-        if (header.mosaicType > 0) writeMosaicData();
-    }
+    if (files.autoSaveOn) saveImageWithCompanions();
     rx.removePacket(rx.packetSize());
     ui_.setProgress(0, 0);
     flat.showFlat = false;  // the new image replaces a flat frame on display
@@ -390,15 +385,7 @@ void Console::mnudownloadlight_Click() {
 }
 
 void Console::mnuflashdownload_Click() {
-    const std::string name = showFileDialog(FileDialogMode::Save, FileDialogFilter::Kyr);
-    if (name.empty()) {
-        showStatus("No file was selected!");
-        ui_.showMessage("No file was selected");
-        files.autoSaveOn = false;
-        return;
-    }
-    files.saveBaseName = cutBeforeFirstDot(name);
-    showStatus(files.saveBaseName + " selected");
+    if (!chooseAutoSaveName()) return;
     files.autoSaveOn = true;
     files.autoSaveNumber = 1;
     sendCommand(3);
