@@ -157,6 +157,13 @@ void applyObservation(Console& con, CliUi& ui, const CliArgs& a) {
     }
 }
 
+// The "Image Information" panel as lines on standard output.
+void printPanel(CliUi& ui) {
+    const std::string& panel = ui.headerText();
+    const bool ended = !panel.empty() && panel.back() == '\n';
+    ui.printOut(ended ? panel : panel + "\n");
+}
+
 int fail(CliUi& ui, const std::string& why) {
     ui.error(why);
     return kExitFailed;
@@ -215,7 +222,7 @@ int writeImage(Console& con, CliUi& ui, const std::string& typed) {
 int runInfo(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
     OfflineConsole oc(ui, png);
     if (!loadImage(oc.con, ui, a.inputs[0])) return kExitFailed;
-    ui.printOut(ui.headerText() + "\n");
+    printPanel(ui);
     return kExitOk;
 }
 
@@ -528,7 +535,7 @@ int runDownload(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
     ui.queueFile(out.name);
     con.saveImageNow();
     if (!reportWrites(ui, saveMark, out, " saved", false)) return kExitFailed;
-    ui.printOut(ui.headerText() + "\n");
+    printPanel(ui);
     return kExitOk;
 }
 
