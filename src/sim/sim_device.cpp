@@ -255,7 +255,9 @@ void SimDevice::showText(const std::string& text) {
 
 void SimDevice::idleTick() {
     const std::string before = displayText();
-    menu_.idleTick(idleRng_.between(-3, 3));
+    // A cooled sensor wanders around its set point.
+    const int pull = (kSensorSetPoint - menu_.temperatureHundredths()) / 8;
+    menu_.idleTick(idleRng_.between(-12, 12) + pull);
     if (displayText() != before) sendDisplay();
 }
 

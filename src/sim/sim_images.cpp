@@ -17,14 +17,17 @@ struct Canvas {
     double& at(int x, int y) { return v[static_cast<std::size_t>(y * width + x)]; }
 };
 
-// Sky level with a gentle gradient, read noise and a pedestal, for `frames` summed frames.
-void addSky(Canvas& c, SimRandom& rng, double pedestal, double sky, double noise, int frames) {
+// Sky level with read noise and a pedestal, for `frames` summed frames; a gentle gradient
+// across wide fields (a mosaic box is too small to show one, and it would bias centroids).
+void addSky(Canvas& c, SimRandom& rng, double pedestal, double sky, double noise, int frames,
+            bool gradient = true) {
     const double n = noise * std::sqrt(static_cast<double>(frames));
     for (int y = 0; y < c.height; ++y) {
         for (int x = 0; x < c.width; ++x) {
-            const double gradient = 0.12 * sky * (static_cast<double>(x) / c.width) +
-                                    0.05 * sky * (static_cast<double>(y) / c.height);
-            c.at(x, y) += frames * (pedestal + sky + gradient) + n * rng.gaussian();
+            const double g = gradient ? 0.12 * sky * (static_cast<double>(x) / c.width) +
+                                            0.05 * sky * (static_cast<double>(y) / c.height)
+                                      : 0.0;
+            c.at(x, y) += frames * (pedestal + sky + g) + n * rng.gaussian();
         }
     }
 }
@@ -74,7 +77,8 @@ std::vector<std::uint16_t> quantise(const Canvas& c) {
     return px;
 }
 
-// Suggested display settings: black a little below the sky, white near the brightest stars.
+// Suggested display settings: black a little below the sky, white near the brightest stars
+// (for a summed image, at its brightest star).
 void suggestDisplay(SimImage& img) {
     std::vector<std::uint16_t> s = img.pixels;
     if (s.empty()) return;
@@ -83,7 +87,8 @@ void suggestDisplay(SimImage& img) {
         return static_cast<int>(s[static_cast<std::size_t>(q * static_cast<double>(s.size() - 1))]);
     };
     img.header.background = pick(0.02);
-    img.header.range = std::max(16, pick(0.999) - img.header.background);
+    const double top = img.header.exposureCount > 1 ? 1.0 : 0.999;
+    img.header.range = std::max(16, pick(top) - img.header.background);
 }
 
 // Observation data that differ from buffer to buffer.
@@ -128,13 +133,13 @@ SimImage mosaicImage(SimRandom& rng, SimHeader h, int across) {
     const int boxes = h.mosaicType;
     SimImage img;
     Canvas c(h.width, h.height);
-    addSky(c, rng, kPedestal, kSky, kNoise, 1);
+    addSky(c, rng, kPedestal, kSky, kNoise, 1, false);
     for (int a = 0; a < boxes; ++a) {
         const int c0 = (a % across) * 40, r0 = (a / across) * 40;
         // The console measures from box offset 19.5 (1-based), i.e. pixel 18.5 from 0.
         StarCentre s{c0 + 18.5 + 4.0 * (rng.uniform() - 0.5),
                      r0 + 18.5 + 4.0 * (rng.uniform() - 0.5)};
-        addStar(c, s.x, s.y, 4000.0 + 8000.0 * rng.uniform(), 1.3 + 0.4 * rng.uniform());
+        addStar(c, s.x, s.y, 6000.0 + 6000.0 * rng.uniform(), 1.3 + 0.4 * rng.uniform());
         img.starCentres.push_back(s);
     }
     h.pedestal = static_cast<int>(kPedestal);

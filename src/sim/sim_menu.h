@@ -16,6 +16,7 @@ inline constexpr std::uint16_t Focus = 0x0001, Image = 0x0002, Monitor = 0x0004,
 }
 
 inline constexpr int kDisplayColumns = 24;
+inline constexpr int kSensorSetPoint = -1025;  // hundredths of a degree C
 inline constexpr int kDisplayChars = 48;
 
 // Two display lines of 24 characters each, padded or cut to fit.
@@ -63,7 +64,7 @@ class SimMenu {
     int values_[static_cast<int>(Param::Count)] = {250, 1, 200, 2};
     bool turbo_ = false;
     int frame_ = 0;
-    int temperature_ = -1025;
+    int temperature_ = kSensorSetPoint;
     int seconds_ = 0;
 };
 

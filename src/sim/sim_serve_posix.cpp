@@ -135,7 +135,7 @@ class Server {
 
 constexpr auto kIdleEvery = milliseconds(2000);
 constexpr auto kPeerCheckEvery = milliseconds(50);
-constexpr auto kSplitGap = milliseconds(2);
+constexpr auto kSplitGap = std::chrono::microseconds(800);
 constexpr std::size_t kMaxQueuedChunks = 4096;
 
 int Server::run() {
@@ -334,8 +334,8 @@ int Server::pollTimeoutMs(Clock::time_point now) const {
     }
     if (!out_.empty()) {
         if (now < nextChunkAt_) {
-            consider(static_cast<long>(duration_cast<milliseconds>(nextChunkAt_ - now).count()) +
-                     1);
+            consider(static_cast<long>(
+                duration_cast<std::chrono::microseconds>(nextChunkAt_ - now).count() / 1000 + 1));
         } else if (pacing() && budget_ < 1.0) {
             const double rate = static_cast<double>(options_.baud) / 11.0;
             consider(static_cast<long>(std::ceil((1.0 - budget_) / rate * 1000.0)));
