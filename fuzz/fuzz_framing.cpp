@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         if (!rx.complete()) return DispatchResult::Continue;
         (void)rx.checkPayloadChecksum();
-        rx.removePacket(rx.payloadLength() + 8);
+        rx.removePacket(rx.packetSize());
         return t == 4 ? DispatchResult::EndEvent : DispatchResult::Continue;
     };
     // The first byte of each chunk gives the length of the next chunk.

@@ -154,6 +154,10 @@ public:
     // ---- firmware upload
     void mnuUploadFile_Click();
     void fillPageBuffer();
+    // Called by the dispatcher for an acknowledge, and by the reply timer for a tick that did
+    // not yet fail (ticks already counted), while uploadState is 1, 2 or 3.
+    void uploadAcknowledged();
+    void uploadTick();
 
     // ---- state, grouped by subsystem (public: the shells and the tests read it)
     LinkState link;
@@ -190,8 +194,6 @@ private:
     void completeImage();
     void requestNextBuffer();
     void startHeaderRequest(int buffer);
-    void uploadAcknowledged();  // an acknowledge while uploadState is 1, 2 or 3
-    void uploadTick();          // a reply-timer tick while uploadState is 1, 2 or 3
 
     SerialPort& port_;
     Ui& ui_;

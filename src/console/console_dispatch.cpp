@@ -1,19 +1,407 @@
-// Placeholder definitions: the receive event, dispatcher, reply timer, keys and downloads.
+// The receive event, the dispatcher by packet type, the reply timer and the download cycle.
 #include "console/console.h"
+#include "image/header_parse.h"
 
 namespace kyr {
 
-void Console::MSComm1_OnComm() {}
-void Console::entrytimer_Timer() {}
-DispatchResult Console::dispatchPacket() { return DispatchResult::Continue; }
-void Console::readBufferFlags() {}
-void Console::cmdturbo_Click() {}
-void Console::cmdparameter_Click() {}
-void Console::cmdinterrupt_Click() {}
-void Console::keyClick(std::uint16_t) {}
-void Console::showDisplayText() {}
-void Console::mnudownloadlight_Click() {}
-void Console::mnuflashdownload_Click() {}
-void Console::mnuabort_Click() {}
+namespace {
+constexpr int kHeaderOnlyPacket = kHeaderSize;
+}
+
+// ---------------------------------------------------------------- receive event
+
+void Console::MSComm1_OnComm() {
+    // A modal dialog opened from inside a handler runs a nested event loop in which the
+    // port may raise this event again; the outer pass picks those bytes up instead.
+    if (receiveDepth_ > 0) {
+        receivePending_ = true;
+        return;
+    }
+    ++receiveDepth_;
+    const int event = port_.commEvent();
+    if (event == kCommEventDeviceLost) {
+        portLost();
+    } else {
+        std::vector<std::uint8_t> bytes;
+        if (event == kCommEventReceive) bytes = port_.input();
+        rx.receive(bytes, [this] { return dispatchPacket(); });
+        while (receivePending_ && link.portOpen) {
+            receivePending_ = false;
+            bytes = port_.input();
+            rx.receive(bytes, [this] { return dispatchPacket(); });
+        }
+    }
+    receivePending_ = false;
+    --receiveDepth_;
+}
+
+// ---------------------------------------------------------------- dispatcher
+
+namespace {
+// A payload type that arrives without a payload can never pass its checksum.
+bool payloadValid(const RxBuffer& rx) { return rx.payloadLength() > 0 && rx.checkPayloadChecksum(); }
+}  // namespace
+
+DispatchResult Console::dispatchPacket() {
+    switch (rx.type()) {
+        case 0:
+            handleScreenImageOffer();
+            break;
+        case 1:
+            handleFlashDownloadNotice();
+            break;
+        case 3:
+            handleBufferReport();
+            break;
+        case 4:
+            return handleImageHeader();
+        case 5:
+        case 7:
+            handleImageRow();
+            break;
+        case 6:
+            if (upload.uploadState == 0) {
+                if (!link.linkEstablished) {
+                    showStatus("Link Established");
+                    link.linkEstablished = true;
+                } else {
+                    showStatus("Keypress acknowledged");
+                }
+            } else {
+                uploadAcknowledged();
+            }
+            rx.removePacket(kHeaderOnlyPacket);
+            break;
+        case 9:
+            if (!link.linkEstablished) {
+                showStatus("Link Established");
+                link.linkEstablished = true;
+            }
+            if (!rx.complete()) break;
+            showDisplayText();
+            rx.removePacket(rx.packetSize());
+            break;
+        case 21:
+            showStatus("KYR did not understand command");
+            rx.removePacket(kHeaderOnlyPacket);
+            break;
+        case 254:
+            showStatus("Link established to KYR");
+            rx.removePacket(kHeaderOnlyPacket);
+            break;
+        case 255:
+            stopReplyTimer();
+            showStatus("Request to establish link");
+            rx.removePacket(kHeaderOnlyPacket);
+            sendLinkAccept();
+            break;
+        default:
+            // A type the console does not know: dropped once complete, so the link never stalls.
+            if (rx.complete()) rx.removePacket(rx.packetSize());
+            break;
+    }
+    return DispatchResult::Continue;
+}
+
+void Console::readBufferFlags() {
+    const std::uint8_t* p = rx.payload();
+    const unsigned high = le16(p);      // buffers 16..31
+    const unsigned low = le16(p + 2);   // buffers 0..15
+    for (int i = 0; i < 16; ++i) {
+        download.bufferFlags[static_cast<std::size_t>(i)] = ((low >> i) & 1u) != 0;
+        download.bufferFlags[static_cast<std::size_t>(16 + i)] = ((high >> i) & 1u) != 0;
+    }
+    download.downloadAllActive = false;
+    for (int b = 0; b < 32; ++b) {
+        if (download.bufferFlags[static_cast<std::size_t>(b)]) {
+            download.imageBufferNumber = static_cast<std::int16_t>(b);
+            download.bufferFlags[static_cast<std::size_t>(b)] = false;
+            download.downloadAllActive = true;
+            break;
+        }
+    }
+}
+
+void Console::startHeaderRequest(int buffer) {
+    download.awaitingHeader = true;
+    restartReplyTimer(link.replyTimeout);
+    download.imageBufferNumber = static_cast<std::int16_t>(buffer);
+    sendHeaderRequest(buffer);
+}
+
+void Console::handleScreenImageOffer() {
+    showStatus("KYR is downloading current image", true);
+    rx.removePacket(kHeaderOnlyPacket);
+    startHeaderRequest(kScreenBuffer);
+}
+
+void Console::handleFlashDownloadNotice() {
+    showStatus("KYR is downloading flash memory", true);
+    rx.removePacket(kHeaderOnlyPacket);
+    sendCommand(files.autoSaveOn ? 3 : 1);
+}
+
+void Console::handleBufferReport() {
+    showStatus("KYR is communicating filled data buffers", true);
+    if (!rx.complete()) return;
+    // Only a 4-byte report carries both masks.
+    if (payloadValid(rx) && rx.payloadLength() >= 4) {
+        if (files.autoSaveOn) {
+            readBufferFlags();
+            if (download.downloadAllActive) {
+                startHeaderRequest(download.imageBufferNumber);
+            } else {
+                showStatus("KYR data buffers are empty", true);
+            }
+        } else {
+            sendCommand(1);
+        }
+    }
+    rx.removePacket(rx.packetSize());
+}
+
+DispatchResult Console::handleImageHeader() {
+    restartReplyTimer(link.transferTimeout);
+    showStatus("Header data being received per host request", true);
+    if (!rx.complete()) return DispatchResult::Continue;
+    if (!payloadValid(rx)) {
+        rx.removePacket(rx.packetSize());
+        startHeaderRequest(download.imageBufferNumber);
+        return DispatchResult::Continue;
+    }
+    stopReplyTimer();
+    if (const std::string problem = imageHeaderProblem(rx.payloadBytes()); !problem.empty()) {
+        // A header the console cannot hold ends the transfer instead of corrupting memory.
+        rx.removePacket(rx.packetSize());
+        download.awaitingHeader = false;
+        download.receivingRows = false;
+        download.bufferFlags.fill(false);
+        download.downloadAllActive = false;
+        ui_.setProgress(0, 0);
+        showStatus(problem, true);
+        sendCommand(2);
+        return DispatchResult::Continue;
+    }
+    header.hdrHasFilterByte = rx.payloadLength() == 44;
+    parseImageHeader();
+    if (header.hdrHeight == 0) {
+        rx.removePacket(rx.packetSize());
+        download.awaitingHeader = false;
+        download.receivingRows = false;
+        return DispatchResult::EndEvent;
+    }
+    image.imageData.recreate(header.hdrWidth, header.hdrHeight);
+    download.currentRow = header.hdrFirstRow;
+    download.requestFirstColumn = header.hdrFirstColumn;
+    download.requestColumnCount = header.hdrWidth;
+    download.awaitingHeader = false;
+    download.receivingRows = true;
+    restartReplyTimer(link.replyTimeout);
+    link.timeoutTicks = 0;
+    sendRowRequest(download.imageBufferNumber);
+    rx.removePacket(rx.packetSize());
+    download.imageComplete = false;
+    ui_.setProgress(0, header.hdrHeight);
+    return DispatchResult::Continue;
+}
+
+void Console::handleImageRow() {
+    restartReplyTimer(link.transferTimeout);
+    if (!rx.complete()) return;
+    stopReplyTimer();
+    if (!download.receivingRows) {
+        rx.removePacket(rx.packetSize());
+        return;
+    }
+    const bool isRaw = rx.type() == 5;
+    const bool good = payloadValid(rx) && (isRaw ? decodeRawRow() : decodeCompressedRow());
+    if (!good) {
+        // Dropped; the same row is asked for again at once.
+        rx.removePacket(rx.packetSize());
+        restartReplyTimer(link.replyTimeout);
+        sendRowRequest(download.imageBufferNumber);
+        return;
+    }
+    const int r = download.currentRow;
+    download.currentRow = static_cast<std::int16_t>(r + 1);
+    link.timeoutTicks = 0;
+    bool complete = false;
+    if (r == kAuxRow) {
+        complete = true;
+    } else if (download.currentRow == header.hdrFirstRow + header.hdrHeight) {
+        if (header.hdrExposureCount == 1 && header.mosaicType == 0) complete = true;
+        else download.currentRow = kAuxRow;
+    }
+    if (r != kAuxRow) ui_.setProgress(r - header.hdrFirstRow + 1, header.hdrHeight);
+    if (complete) {
+        download.imageComplete = true;
+        completeImage();
+        return;
+    }
+    rx.removePacket(rx.packetSize());
+    restartReplyTimer(link.replyTimeout);
+    sendRowRequest(download.imageBufferNumber);
+}
+
+void Console::completeImage() {
+    download.receivingRows = false;
+    sendLinkRequest(1);
+    image.imageWidth = header.hdrWidth;
+    image.imageHeight = header.hdrHeight;
+    if (files.autoSaveOn) {
+        writeImageFile();
+        if (header.hdrExposureCount > 1) writeTrackList();
+        if (header.mosaicType > 0) writeMosaicData();
+    }
+    rx.removePacket(rx.packetSize());
+    ui_.setProgress(0, 0);
+    renderImage();
+    requestNextBuffer();
+}
+
+void Console::requestNextBuffer() {
+    if (download.downloadAllActive) {
+        download.downloadAllActive = false;
+        for (int b = 1; b < 32; ++b) {  // buffer 0 is only ever taken by the first pick
+            if (download.bufferFlags[static_cast<std::size_t>(b)]) {
+                download.imageBufferNumber = static_cast<std::int16_t>(b);
+                download.bufferFlags[static_cast<std::size_t>(b)] = false;
+                download.downloadAllActive = true;
+                break;
+            }
+        }
+    }
+    if (download.downloadAllActive) startHeaderRequest(download.imageBufferNumber);
+    else sendCommand(2);
+}
+
+// ---------------------------------------------------------------- reply timer
+
+void Console::entrytimer_Timer() {
+    link.timeoutTicks = static_cast<std::int16_t>(link.timeoutTicks + 1);
+    if (link.timeoutTicks >= 4) {
+        stopReplyTimer();
+        ui_.setProgress(0, 0);
+        showStatus("Communication Failed", true);
+        return;
+    }
+    if (upload.uploadState != 0) {
+        uploadTick();
+        return;
+    }
+    rx.headerValid = false;
+    if (download.awaitingHeader) {
+        sendHeaderRequest(download.imageBufferNumber);
+    } else {
+        rx.clear();
+        if (port_.portOpen()) (void)port_.input();
+        sendRowRequest(download.imageBufferNumber);
+    }
+}
+
+// ---------------------------------------------------------------- keys and display mirror
+
+void Console::keyClick(std::uint16_t mask) {
+    sendKeypress(mask);
+    showStatus("Keypress not acknowledged");
+    if (upload.uploadState != 0) ui_.setProgress(0, 0);
+    upload.uploadState = 0;
+}
+
+void Console::cmdturbo_Click() {
+    if (!turboOn) {
+        ui_.setTurboFace(true);
+        turboOn = true;
+        keyClick(key::Turbo);
+    } else {
+        ui_.setTurboFace(false);
+        turboOn = false;
+        keyClick(0x0000);
+    }
+}
+
+void Console::cmdparameter_Click() {
+    keyClick(key::Parameter);
+    ui_.repaintStatus();
+}
+
+void Console::cmdinterrupt_Click() {
+    keyClick(key::Interrupt);
+    if (download.downloadAllActive) {
+        download.bufferFlags.fill(false);
+        download.downloadAllActive = false;
+    }
+}
+
+namespace {
+// Display bytes are the host's 8-bit character set; the Ui takes UTF-8.
+std::string latin1ToUtf8(const std::string& bytes) {
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (unsigned char c : bytes) {
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+}  // namespace
+
+void Console::showDisplayText() {
+    if (!payloadValid(rx)) {
+        ui_.setDisplayText("????????");
+        ui_.repaintDisplay();
+        return;
+    }
+    const int n = rx.payloadLength();
+    std::string displayText, logLine;
+    for (int i = 0; i < n; ++i) {
+        const char c = static_cast<char>(rx.payload()[i]);
+        displayText += c;
+        logLine += c;
+        if (i == 23) {
+            displayText += kNewLine;
+            logLine += "  ";
+        }
+    }
+    ui_.setDisplayText(latin1ToUtf8(displayText));
+    ui_.repaintDisplay();
+    if (capture.captureActive) recordCapture(logLine);
+}
+
+// ---------------------------------------------------------------- download menus
+
+void Console::mnudownloadlight_Click() {
+    if (!link.portOpen) {
+        ui_.showMessage(kNoPortMessage);
+        return;
+    }
+    startHeaderRequest(kScreenBuffer);
+}
+
+void Console::mnuflashdownload_Click() {
+    const std::string name = showFileDialog(FileDialogMode::Save, FileDialogFilter::Kyr);
+    if (name.empty()) {
+        showStatus("No file was selected!");
+        ui_.showMessage("No file was selected");
+        files.autoSaveOn = false;
+        return;
+    }
+    files.saveBaseName = name.substr(0, name.find('.'));
+    showStatus(files.saveBaseName + " selected");
+    files.autoSaveOn = true;
+    files.autoSaveNumber = 1;
+    sendCommand(3);
+}
+
+void Console::mnuabort_Click() {
+    if (download.downloadAllActive) {
+        download.bufferFlags.fill(false);
+        download.downloadAllActive = false;
+    }
+}
 
 }  // namespace kyr

@@ -21,6 +21,9 @@ struct DownloadState {
     bool imageComplete = false;
     std::array<bool, 32> bufferFlags{};
     bool downloadAllActive = false;
+    // A header was accepted and its rows are being fetched. A row packet that arrives
+    // while this is false was not asked for and is dropped without a new request.
+    bool receivingRows = false;
 };
 
 // The image on display and its extra data row.

@@ -29,9 +29,17 @@ public:
     std::uint8_t at(int offset) const { return rxBuffer[static_cast<std::size_t>(offset)]; }
     std::uint8_t type() const { return rxBuffer[1]; }
     int payloadLength() const { return rxBuffer[2] | (rxBuffer[3] << 8); }
-    // The whole packet with a payload (L + 8 bytes) is present.
-    bool complete() const { return rxCount >= payloadLength() + 8; }
+    // A packet with an empty payload is its 6-byte header; any other is L + 8 bytes.
+    int packetSize() const { return payloadLength() == 0 ? kHeaderSize : payloadLength() + 8; }
+    // The whole packet at the front is present.
+    bool complete() const { return rxCount >= packetSize(); }
     const std::uint8_t* payload() const { return rxBuffer.data() + kHeaderSize; }
+    // The payload of the packet at the front, cut to the bytes the buffer really holds.
+    std::span<const std::uint8_t> payloadBytes() const {
+        const int held = rxCount > kHeaderSize ? rxCount - kHeaderSize : 0;
+        const int len = payloadLength() < held ? payloadLength() : held;
+        return {payload(), static_cast<std::size_t>(len)};
+    }
 
     // Removes n bytes from the front; n beyond rxCount empties the buffer.
     void consumeRxBytes(int n);

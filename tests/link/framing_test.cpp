@@ -27,7 +27,7 @@ struct Recorder {
         int len = kHeaderSize;
         if (!(t == 0 || t == 1 || t == 6 || t == 21 || t == 254 || t == 255)) {
             if (!rx.complete()) return DispatchResult::Continue;
-            len = rx.payloadLength() + 8;
+            len = rx.packetSize();
         }
         packets.emplace_back(rx.rxBuffer.begin(), rx.rxBuffer.begin() + len);
         rx.removePacket(len);

@@ -1,0 +1,48 @@
+#pragma once
+// Grey mapping of samples, the 320 x 200 picture, and the contrast settings.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "image/picture.h"
+#include "image/pixel_array.h"
+
+namespace kyr {
+
+// The grey step of one drawing: range / 256 rounded to a 32-bit float.
+float greyStep(std::int32_t range);
+
+// (sample - background) / step, halves to even, clamped to 0..255. A zero step acts as a
+// hard threshold: samples above the background are white, the rest black.
+std::uint8_t greyLevel(std::int32_t sample, std::int32_t background, float step);
+
+struct RenderResult {
+    Picture picture;
+    std::int16_t displayOffsetX = 0;
+    std::int16_t displayOffsetY = 0;
+};
+
+// Draws width x height cells of src centred in the picture area, one image pixel per area
+// pixel; the rest of the area is black. Pixels that fall outside the area are skipped;
+// cells outside the array read as 0.
+RenderResult renderPicture(const PixelArray& src, int width, int height, std::int32_t background,
+                           std::int32_t range);
+
+struct Contrast {
+    std::int32_t background = 0;
+    std::int32_t range = 0;
+};
+
+// Background and range from the image histogram (1025 bins of 64 samples). An empty image
+// gives background 0 and range 128.
+Contrast autoContrast(const PixelArray& img, int width, int height);
+
+// The status text after a drawing: "Background = 100" CR LF "Range = 512".
+std::string contrastStatusText(std::int32_t background, std::int32_t range);
+
+// A whole number with optional surrounding spaces and a sign; nullopt for anything else or
+// for a value outside 32 bits.
+std::optional<std::int32_t> parseContrastEntry(const std::string& text);
+
+}  // namespace kyr

@@ -1,0 +1,127 @@
+// Start-up, shutdown, link establishment and the baud menu against the fake port.
+#include "console_fixture.h"
+
+namespace kyr::test {
+namespace {
+
+const Bytes kLinkOn{165, 9, 2, 0, 176, 0, 1, 0, 1, 0};
+const Bytes kLinkOff{165, 9, 2, 0, 176, 0, 0, 0, 0, 0};
+
+TEST_F(ConsoleTest, StartUpOpensCom1AndRequestsLink) {
+    con.Form_Load();
+    EXPECT_TRUE(con.link.portOpen);
+    EXPECT_EQ(port.openedPorts, std::vector<int>{1});
+    EXPECT_EQ(port.settings(), "115200,N,8,2");
+    EXPECT_EQ(port.inBufferSize, 2048);
+    EXPECT_EQ(port.outBufferSize, 2048);
+    ASSERT_EQ(port.writes.size(), 1u);
+    EXPECT_EQ(port.writes[0], kLinkOn);
+    EXPECT_EQ(ui.status, "Link not established!");
+    EXPECT_EQ(con.link.replyTimeout, 256);
+    EXPECT_EQ(con.link.transferTimeout, 256);
+    EXPECT_FALSE(ui.turboGreen);
+}
+
+TEST_F(ConsoleTest, StartUpWithoutCom1WritesNothing) {
+    port.availablePorts.clear();
+    con.Form_Load();
+    EXPECT_FALSE(con.link.portOpen);
+    EXPECT_TRUE(port.writes.empty());
+    EXPECT_EQ(ui.status, "Unable to open COM1");
+    // Senders that test the port refuse with a message box; those that don't never write.
+    con.cmdfocus_Click();
+    con.sendLinkRequest(1);
+    EXPECT_TRUE(port.writes.empty());
+    EXPECT_EQ(ui.messages, std::vector<std::string>{"No COM port is open to KYR"});
+    // Shutdown with the port closed sends nothing.
+    con.mnuexit_Click();
+    EXPECT_TRUE(port.writes.empty());
+    EXPECT_TRUE(con.terminated());
+}
+
+TEST_F(ConsoleTest, ExitWhileLinkedSendsLinkOffAndCloses) {
+    startLinked();
+    con.mnuexit_Click();
+    ASSERT_FALSE(port.writes.empty());
+    EXPECT_EQ(port.lastWrite(), kLinkOff);
+    EXPECT_FALSE(port.portOpen());
+    EXPECT_EQ(port.closeCount, 1);
+    EXPECT_TRUE(con.terminated());
+    con.Form_Unload();  // closing the window after Exit does nothing more
+    EXPECT_EQ(port.writes.size(), 1u);
+}
+
+TEST_F(ConsoleTest, BaudMenuAppliesOneStopBitAtOnceAndEstablishLinkUsesTwo) {
+    con.Form_Load();
+    port.availablePorts.insert(2);
+    con.mnu57600_Click();
+    EXPECT_EQ(port.settingsHistory.back(), "57600,N,8,1");  // applied on the open port
+    EXPECT_EQ(con.link.baudCode, 2);
+    EXPECT_EQ(con.link.replyTimeout, 1024);
+    EXPECT_EQ(con.link.transferTimeout, 1024);
+    EXPECT_EQ(port.writes.size(), 1u);  // nothing sent
+    EXPECT_TRUE(port.portOpen());
+
+    con.mnu9600_Click();
+    EXPECT_EQ(con.link.transferTimeout, 1320);
+    con.mnuestablishlink2_Click();
+    EXPECT_EQ(port.openedPorts.back(), 2);
+    EXPECT_EQ(port.settings(), "9600,N,8,2");
+    EXPECT_EQ(con.link.baudCode, 5);
+    EXPECT_EQ(con.link.transferTimeout, 110);
+    EXPECT_EQ(con.link.replyTimeout, 256);
+    EXPECT_EQ(ui.status, "Link not established");
+    EXPECT_EQ(ui.repaintedStatus.back(), "Link not established");
+    EXPECT_EQ(port.lastWrite(), kLinkOn);
+}
+
+TEST_F(ConsoleTest, EstablishLinkToMissingPortClosesOldOneAndRefusesLaterSends) {
+    startLinked();
+    con.mnuestablishlink3_Click();
+    EXPECT_EQ(port.closeCount, 1);
+    EXPECT_FALSE(port.portOpen());
+    EXPECT_FALSE(con.link.portOpen);
+    EXPECT_EQ(ui.status, "COM3 not available");
+    EXPECT_TRUE(port.writes.empty());
+    con.sendCommand(2);
+    EXPECT_TRUE(port.writes.empty());
+    EXPECT_EQ(ui.messages.back(), "No COM port is open to KYR");
+}
+
+TEST_F(ConsoleTest, EstablishLinkTwiceReopensEmptiesBufferAndResendsRequest) {
+    startLinked();
+    port.receive({165, 9, 48, 0});  // a partial display packet waits in the buffer
+    EXPECT_EQ(con.rx.rxCount, 4);
+    con.upload.uploadState = 2;
+    con.mnuestablishlink1_Click();
+    con.mnuestablishlink1_Click();
+    EXPECT_EQ(port.closeCount, 2);
+    EXPECT_EQ(port.openedPorts, (std::vector<int>{1, 1, 1}));
+    EXPECT_EQ(con.rx.rxCount, 0);
+    EXPECT_EQ(con.upload.uploadState, 0);
+    EXPECT_FALSE(con.link.linkEstablished);
+    ASSERT_EQ(port.writes.size(), 2u);
+    EXPECT_EQ(port.writes[1], kLinkOn);
+}
+
+TEST_F(ConsoleTest, LostDeviceClosesOnceWithOneMessage) {
+    startLinked();
+    con.mnudownloadlight_Click();
+    EXPECT_TRUE(timer.enabled());
+    port.loseDevice();
+    EXPECT_FALSE(con.link.portOpen);
+    EXPECT_FALSE(timer.enabled());
+    EXPECT_EQ(ui.status, "COM1 connection lost - use Establish Link to reconnect");
+    const auto statuses = ui.statusHistory.size();
+    port.loseDevice();  // a second notification changes nothing
+    EXPECT_EQ(ui.statusHistory.size(), statuses);
+    con.cmdup_Click();
+    EXPECT_EQ(ui.messages.back(), "No COM port is open to KYR");
+    port.writes.clear();
+    con.mnuestablishlink1_Click();  // the user reconnects
+    EXPECT_TRUE(con.link.portOpen);
+    EXPECT_EQ(port.lastWrite(), kLinkOn);
+}
+
+}  // namespace
+}  // namespace kyr::test
