@@ -24,7 +24,9 @@ std::int64_t roundHalfEvenClamped(double value, std::int64_t lo, std::int64_t hi
 
 std::string signedText(std::int64_t value) {
     if (value < 0) return std::to_string(value);
-    return " " + std::to_string(value);
+    std::string out(1, ' ');
+    out += std::to_string(value);
+    return out;
 }
 
 std::string formatPicture(double value, std::string_view picture) {

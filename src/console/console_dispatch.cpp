@@ -1,5 +1,6 @@
 // The receive event, the dispatcher by packet type, the reply timer and the download cycle.
 #include "console/console.h"
+#include "files/file_io.h"
 #include "image/header_parse.h"
 
 namespace kyr {
@@ -255,6 +256,7 @@ void Console::completeImage() {
     }
     rx.removePacket(rx.packetSize());
     ui_.setProgress(0, 0);
+    flat.showFlat = false;  // the new image replaces a flat frame on display
     renderImage();
     requestNextBuffer();
 }
@@ -390,7 +392,7 @@ void Console::mnuflashdownload_Click() {
         files.autoSaveOn = false;
         return;
     }
-    files.saveBaseName = name.substr(0, name.find('.'));
+    files.saveBaseName = cutBeforeFirstDot(name);
     showStatus(files.saveBaseName + " selected");
     files.autoSaveOn = true;
     files.autoSaveNumber = 1;

@@ -1,16 +1,260 @@
-// Placeholder definitions: the image files' handlers land here.
+// The image files: the file dialog, loading, saving, automatic saving, bitmap export and the
+// companion track-list and mosaic data files.
+#include <filesystem>
+#include <system_error>
+
+#include "common/format.h"
 #include "console/console.h"
+#include "files/bmp.h"
+#include "files/file_io.h"
+#include "files/kyr_codec.h"
+#include "files/track_list.h"
 
 namespace kyr {
 
-std::string Console::showFileDialog(FileDialogMode, FileDialogFilter) { return {}; }
-void Console::loadImageFile() {}
-void Console::saveImageNow() {}
-void Console::startAutoSave() {}
-void Console::exportBitmap() {}
-void Console::writeImageFile() {}
-void Console::writeTrackList() {}
-void Console::writeMosaicData() {}
-void Console::readTrackList() {}
+namespace {
+
+constexpr int kAutoSaveLimit = 999;
+
+bool fileExists(const std::string& name) {
+    std::error_code ec;
+    return std::filesystem::exists(std::filesystem::path(name), ec);
+}
+
+std::span<const std::uint8_t> bytesOf(const std::string& text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+}  // namespace
+
+std::string Console::showFileDialog(FileDialogMode mode, FileDialogFilter filter) {
+    FileDialogRequest request;
+    request.mode = mode;
+    request.filter = fileDialogFilterText(filter);
+    request.filterIndex = 2;
+    request.flags = 4;
+    return ui_.runFileDialog(request);
+}
+
+// ---------------------------------------------------------------- loading
+
+void Console::loadImageFile() {
+    const std::string name = showFileDialog(FileDialogMode::Open, FileDialogFilter::Kyr);
+    if (name.empty()) {
+        ui_.showMessage("No file was selected");
+        return;
+    }
+    files.imageFileName = name;
+    if (name.find(".bmp") != std::string::npos) {
+        ui_.showMessage("Program cannot read bitmap files");
+        return;
+    }
+
+    const auto bytes = readWholeFile(name, kMaxReadableFileBytes);
+    if (!bytes) {
+        ui_.showMessage("Load file command failed");
+        return;
+    }
+    KyrLoadResult loaded = decodeKyrFile(*bytes, name + kNewLine, KyrDecodeMode::Image);
+    switch (loaded.status) {
+        case KyrLoadResult::TooWide:
+            ui_.setHeaderText(loaded.panelText);
+            ui_.showMessage("Image is too wide - not KYR Format!");
+            return;
+        case KyrLoadResult::TooTall:
+            ui_.setHeaderText(loaded.panelText);
+            ui_.showMessage("Image is too tall - not KYR Format!");
+            return;
+        case KyrLoadResult::Failed:
+            // Nothing is taken over: the image, its size and header values stay as they were.
+            ui_.showMessage("Load file command failed");
+            return;
+        case KyrLoadResult::Ok:
+            break;
+    }
+
+    // The whole load succeeded: take the values over together.
+    const KyrFile& v = loaded.values;
+    image.imageData = std::move(loaded.pixels);
+    image.imageWidth = *v.imageWidth;
+    image.imageHeight = *v.imageHeight;
+    files.loadCompressed = v.compressed;
+    if (v.background) display.background = *v.background;
+    if (v.range) display.range = *v.range;
+    if (v.dateText) header.dateText = *v.dateText;
+    if (v.timeText) header.timeText = *v.timeText;
+    if (v.noteText) header.noteText = *v.noteText;
+    if (v.hdrExposure) header.hdrExposure = *v.hdrExposure;
+    if (v.hdrExposureCount) header.hdrExposureCount = *v.hdrExposureCount;
+    if (v.hdrPedestal) header.hdrPedestal = *v.hdrPedestal;
+    if (v.focalLength) header.focalLength = *v.focalLength;
+    if (v.apertureArea) header.apertureArea = *v.apertureArea;
+    if (v.temperature) header.temperature = *v.temperature;
+    ui_.setHeaderText(loaded.panelText);
+
+    // A flat frame on display gives way to the image just loaded.
+    flat.showFlat = false;
+    renderImage();
+    if (header.hdrExposureCount >= 2)
+        readTrackList();
+    else
+        track.trackSnapshotCount = 1;
+}
+
+// ---------------------------------------------------------------- saving
+
+void Console::saveImageNow() {
+    files.autoSaveOn = false;
+    const std::string name = showFileDialog(FileDialogMode::Save, FileDialogFilter::Kyr);
+    if (name.empty()) {
+        ui_.showMessage("No file name specified");
+        return;
+    }
+    if (image.imageWidth == 0) {
+        ui_.showMessage("No image data available to save");
+        return;
+    }
+    files.saveBaseName = cutBeforeFirstDot(name);
+    showStatus("Saving " + files.saveBaseName + ".KYR");
+    writeImageFile();
+    if (header.hdrExposureCount > 1) writeTrackList();
+    if (header.mosaicType > 0) writeMosaicData();
+}
+
+void Console::startAutoSave() {
+    const std::string name = showFileDialog(FileDialogMode::Save, FileDialogFilter::Kyr);
+    if (name.empty()) {
+        showStatus("No file was selected!");
+        ui_.showMessage("No file was selected");
+        files.autoSaveOn = false;
+        return;
+    }
+    files.saveBaseName = cutBeforeFirstDot(name);
+    showStatus(files.saveBaseName + " selected");
+    if (fileExists(files.saveBaseName + "001.KYR")) {
+        files.autoSaveOn = false;
+        ui_.showMessage(std::string("autofilename") + "001.KYR" + " already exists!");
+    } else {
+        files.autoSaveOn = true;
+        files.autoSaveNumber = 1;
+    }
+}
+
+void Console::writeImageFile() {
+    // A refused or failed save ends a running Download All and tells the device 1.
+    auto refuse = [this](const std::string& status) {
+        showStatus(status, true);
+        download.downloadAllActive = false;
+        sendSaveAck(1);
+    };
+
+    std::string name;
+    if (files.autoSaveOn) {
+        const int number = files.autoSaveNumber;
+        // The count stops growing past the limit instead of wrapping round to small numbers.
+        if (files.autoSaveNumber <= kAutoSaveLimit) ++files.autoSaveNumber;
+        if (number >= kAutoSaveLimit) {
+            refuse("999 file number limit reached!");
+            return;
+        }
+        name = files.saveBaseName + zeroPadded(number, 3) + ".KYR";
+    } else {
+        name = files.saveBaseName + ".KYR";
+    }
+
+    files.imageFileName = name;
+    showStatus("Saving " + name, true);
+    if (fileExists(name)) {
+        refuse(name + " already exists!");
+        return;
+    }
+
+    const auto bytes = encodeKyrFile(header, display.background, display.range, image.imageData,
+                                     image.imageWidth, image.imageHeight);
+    if (const std::string err = writeNewFile(name, bytes); !err.empty()) {
+        refuse(name + " was not saved: " + err);
+        return;
+    }
+    showStatus(name + " saved", true);
+    // For images of several exposures the acknowledge follows the track list.
+    if (header.hdrExposureCount == 1) sendSaveAck(0);
+}
+
+void Console::exportBitmap() {
+    const std::string chosen = showFileDialog(FileDialogMode::Save, FileDialogFilter::Bmp);
+    if (chosen.empty()) {
+        ui_.showMessage("No file name specified");
+        return;
+    }
+    const std::string name = cutBeforeFirstDot(chosen) + ".bmp";
+    if (fileExists(name)) {
+        ui_.showMessage("Bitmap File with same name already exists!");
+        return;
+    }
+    if (const std::string err = writeNewFile(name, encodeBmp(display.picture)); !err.empty()) {
+        showStatus(name + " was not saved: " + err);
+        ui_.showMessage("Bitmap file " + name + " was not saved: " + err);
+        return;
+    }
+    showStatus(name + " saved");
+}
+
+// ---------------------------------------------------------------- companion files
+
+namespace {
+// Writes a companion text file beside the image; "" on success, else the status text.
+std::string writeCompanion(const std::string& name, const std::string& text) {
+    if (fileExists(name)) return name + " already exists!";
+    if (const std::string err = writeNewFile(name, bytesOf(text)); !err.empty())
+        return name + " was not saved: " + err;
+    return {};
+}
+}  // namespace
+
+void Console::writeTrackList() {
+    const std::string text = trackListText(header, image.auxData);
+    const std::string name = cutBeforeFirstDot(files.imageFileName) + ".trk";
+    files.imageFileName = name;
+    if (const std::string failure = writeCompanion(name, text); !failure.empty()) {
+        showStatus(failure, true);
+        download.downloadAllActive = false;
+        sendSaveAck(1);
+        return;
+    }
+    showStatus(name + " saved", true);
+    sendSaveAck(0);
+}
+
+void Console::writeMosaicData() {
+    const std::string text = mosaicDataText(header, image.auxData, image.imageData);
+    const std::string name = cutBeforeFirstDot(files.imageFileName) + ".txt";
+    files.imageFileName = name;
+    if (const std::string failure = writeCompanion(name, text); !failure.empty()) {
+        showStatus(failure, true);
+        download.downloadAllActive = false;
+        sendSaveAck(1);
+        return;
+    }
+    showStatus(name + " saved", true);
+    sendSaveAck(0);
+}
+
+void Console::readTrackList() {
+    const std::string name = cutBeforeFirstDot(files.imageFileName) + ".trk";
+    files.imageFileName = name;
+    TrackListRead read;
+    if (const auto bytes = readWholeFile(name, kMaxReadableFileBytes))
+        read = parseTrackList(std::string(bytes->begin(), bytes->end()));
+    if (read.status != TrackListRead::Ok) {
+        ui_.showMessage("No track file found for this track and accumulate image!");
+        return;
+    }
+    if (read.count != header.hdrExposureCount) ui_.showMessage("Track File does not match image!");
+    for (std::size_t j = 1; j <= static_cast<std::size_t>(read.count); ++j) {
+        track.trackOffsetX[j] = read.offsets.trackOffsetX[j];
+        track.trackOffsetY[j] = read.offsets.trackOffsetY[j];
+    }
+    track.trackSnapshotCount = static_cast<std::int16_t>(read.count);
+}
 
 }  // namespace kyr

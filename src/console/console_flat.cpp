@@ -1,10 +1,55 @@
 // Flat-field correction of the image on display.
 #include "console/console.h"
+#include "files/file_io.h"
+#include "files/kyr_codec.h"
 #include "image/flat_field.h"
 
 namespace kyr {
 
-std::string Console::loadFlatField() { return {}; }
+std::string Console::loadFlatField() {
+    flat.loaded = false;
+    const std::string name = showFileDialog(FileDialogMode::Open, FileDialogFilter::Kyr);
+    if (name.empty()) {
+        ui_.showMessage("No file was selected");
+        return name;
+    }
+    showStatus(name + " loaded");
+    files.imageFileName = name;
+    const auto bytes = readWholeFile(name, kMaxReadableFileBytes);
+    if (!bytes) {
+        ui_.showMessage("Flat field unsuccessfully loaded");
+        return name;
+    }
+    KyrLoadResult loaded = decodeKyrFile(*bytes, "", KyrDecodeMode::FlatField);
+    switch (loaded.status) {
+        case KyrLoadResult::TooWide:
+            ui_.setHeaderText(loaded.panelText);
+            ui_.showMessage("Image is too wide - not KYR Format!");
+            return name;
+        case KyrLoadResult::TooTall:
+            ui_.setHeaderText(loaded.panelText);
+            ui_.showMessage("Image is too tall - not KYR Format!");
+            return name;
+        case KyrLoadResult::Failed:
+            ui_.showMessage("Flat field unsuccessfully loaded");
+            return name;
+        case KyrLoadResult::Ok:
+            break;
+    }
+    // Taken over only when the whole frame was read.
+    const KyrFile& v = loaded.values;
+    flat.flatData = std::move(loaded.pixels);
+    flat.flatWidth = *v.imageWidth;
+    flat.flatHeight = *v.imageHeight;
+    if (v.background) display.background = *v.background;
+    if (v.range) display.range = *v.range;
+    files.loadCompressed = v.compressed;
+    ui_.setHeaderText(loaded.panelText);
+    flat.showFlat = true;
+    flat.loaded = true;
+    renderImage();
+    return name;
+}
 
 void Console::mnuflatfield_Click() {
     if (loadFlatField().empty()) return;

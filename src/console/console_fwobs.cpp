@@ -6,6 +6,7 @@
 
 #include "common/format.h"
 #include "console/console.h"
+#include "files/file_io.h"
 #include "firmware/firmware.h"
 #include "observation/capture_log.h"
 #include "observation/observation.h"
@@ -33,15 +34,6 @@ std::string retryUnwrittenCaptureFiles(CaptureLog& capture, const std::string& b
     }
     capture.unwrittenFiles = std::move(stillUnwritten);
     return firstFailure;
-}
-
-// Reads a whole firmware file; false when it cannot be opened or read completely.
-bool readFirmwareFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
-    std::ifstream in(std::filesystem::path(path), std::ios::binary);
-    if (!in) return false;
-    bytes.assign(static_cast<std::size_t>(kFirmwareSize), 0);
-    in.read(reinterpret_cast<char*>(bytes.data()), kFirmwareSize);
-    return in.gcount() == kFirmwareSize;
 }
 
 }  // namespace
@@ -108,7 +100,7 @@ void Console::mnuSetFileName_Click() {
         capture.captureActive = false;
         return;
     }
-    files.saveBaseName = captureBaseName(path);
+    files.saveBaseName = cutBeforeFirstDot(path);
     showStatus(files.saveBaseName + " selected");
 }
 
@@ -215,11 +207,12 @@ void Console::mnuUploadFile_Click() {
         return;
     }
     // Read aside: a refused file must not disturb an upload that is still running.
-    std::vector<std::uint8_t> image;
-    if (!readFirmwareFile(path, image)) {
+    auto read = readWholeFile(std::filesystem::path(path), kFirmwareSize);
+    if (!read || read->size() != static_cast<std::size_t>(kFirmwareSize)) {
         ui_.showMessage("Unable to read " + path);
         return;
     }
+    std::vector<std::uint8_t> image = std::move(*read);
     if (firmwareImageCrc(image) != storedFirmwareCrc(image)) {
         ui_.showMessage("Code CRC check failed - code file is bad");
         return;

@@ -1,10 +1,9 @@
 #include "observation/capture_log.h"
 
 #include <filesystem>
-#include <fstream>
-#include <system_error>
 
 #include "common/format.h"
+#include "files/file_io.h"
 
 namespace kyr {
 
@@ -35,37 +34,11 @@ std::string capturePartFileName(const std::string& base, std::int32_t part) {
     return base + "." + zeroPadded(part, 3);
 }
 
-std::string captureBaseName(const std::string& path) { return path.substr(0, path.find('.')); }
-
 bool writeCaptureFile(const std::string& name, const std::string& content, std::string* error) {
-    namespace fs = std::filesystem;
-    const fs::path target(name);
-    fs::path temp = target;
-    temp += ".kyrtmp";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) {
-            if (error) *error = "cannot create file";
-            return false;
-        }
-        out.write(content.data(), static_cast<std::streamsize>(content.size()));
-        out.close();
-        if (!out) {
-            std::error_code ignored;
-            fs::remove(temp, ignored);
-            if (error) *error = "write failed";
-            return false;
-        }
-    }
-    std::error_code ec;
-    fs::rename(temp, target, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove(temp, ignored);
-        if (error) *error = ec.message();
-        return false;
-    }
-    return true;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(content.data());
+    const std::string failure = replaceFile(std::filesystem::path(name), {bytes, content.size()});
+    if (error) *error = failure;
+    return failure.empty();
 }
 
 }  // namespace kyr

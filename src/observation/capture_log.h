@@ -22,8 +22,6 @@ std::string captureFileContent(const std::string& captureText);
 std::string captureSingleFileName(const std::string& base);
 // base + "." + the part number in at least three digits.
 std::string capturePartFileName(const std::string& base, std::int32_t part);
-// A chosen path cut before its first "." (directories included).
-std::string captureBaseName(const std::string& path);
 
 // Creates or replaces `name` with `content`: written under a temporary name in the same
 // folder, then renamed into place, so a failure never leaves a half-written file.

@@ -1,5 +1,6 @@
 // The download cycle: header, rows, the extra data row, completion and Download All.
 #include "console_fixture.h"
+#include "files/file_test_support.h"
 #include "image/image_payloads.h"
 
 namespace kyr::test {
@@ -102,7 +103,10 @@ TEST_F(DownloadTest, SummedAndMosaicImagesFetchTheExtraDataRow) {
 
 TEST_F(DownloadTest, DownloadAllTakesEachFlaggedBufferThenEnds) {
     startLinked();
+    TempDir dir;
     con.files.autoSaveOn = true;  // as after choosing a name
+    con.files.autoSaveNumber = 1;
+    con.files.saveBaseName = dir.name("run");
     port.receive(packet(3, {0x00, 0x00, 0x21, 0x00}));  // buffers 0 and 5
     EXPECT_EQ(port.lastWrite(), headerRequest(0));
     HeaderFields f = small();
@@ -121,6 +125,7 @@ TEST_F(DownloadTest, DownloadAllTakesEachFlaggedBufferThenEnds) {
     port.receive(rawRow(2));
     EXPECT_EQ(port.lastWrite(), kEndOfTransfer);
     EXPECT_FALSE(con.download.downloadAllActive);
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"run001.KYR", "run002.KYR"}));
 }
 
 TEST_F(DownloadTest, ZeroHeightHeaderEndsTheEventAndTheCycle) {

@@ -1,0 +1,34 @@
+#pragma once
+// The files' only contact with the file system. Writes go to a temporary name in the same
+// folder first, so that a failure never leaves a partly written file under the final name.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace kyr {
+
+// Creates `path` with `bytes`; never replaces an existing file. Returns "" on success or a
+// short reason ("the folder ... does not exist", "... already exists", ...). On failure
+// nothing is left behind: no partial file under the final name and no temporary file.
+std::string writeNewFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
+
+// Writes `path` with `bytes`, replacing a file of that name as a whole. Same result texts.
+std::string replaceFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
+
+// Image and track files are far smaller; a larger file is refused, not read into memory.
+inline constexpr std::uintmax_t kMaxReadableFileBytes = 16u << 20;
+
+// The whole content of a regular file, or nothing when it cannot be read or is larger than
+// maxBytes (a wrongly chosen huge file is refused instead of filling memory).
+std::optional<std::vector<std::uint8_t>> readWholeFile(const std::filesystem::path& path,
+                                                       std::uintmax_t maxBytes = UINTMAX_MAX);
+
+// The whole path cut before its first "." (a name without "." stays whole):
+// "C:\my.dir\pic" gives "C:\my".
+std::string cutBeforeFirstDot(const std::string& name);
+
+}  // namespace kyr
