@@ -1,6 +1,10 @@
 // The console core against the simulated device, through the in-process serial port.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+
 #include "console/console.h"
 #include "fakes/fakes.h"
 #include "sim/simulated_serial_port.h"
@@ -43,6 +47,23 @@ struct Bench {
     void start() {
         con.Form_Load();
         pump();
+    }
+};
+
+// A fresh folder for the files a test makes, removed afterwards.
+struct TempDir {
+    std::filesystem::path path;
+    explicit TempDir(const std::string& name) {
+        path = std::filesystem::temp_directory_path() /
+               ("kyr_sim_e2e_" + name + "_" +
+                std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
+                std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+        std::filesystem::remove_all(path);
+        std::filesystem::create_directories(path);
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
     }
 };
 
@@ -189,45 +210,62 @@ INSTANTIATE_TEST_SUITE_P(Faults, EndToEndFaults,
                                            FaultCase{"all", 0.2, 0.2, 0.2, true, false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(EndToEnd, FlashDownloadFetchesEveryFilledBufferWithItsExtraRow) {
+TEST(EndToEnd, DownloadAllFetchesAndSavesEveryFilledBuffer) {
+    TempDir dir("download_all");
     SimOptions o;
     o.filledBuffers = {0, 1, 2, 3, 4, 17};
     o.faults = {0.1, 0.1, 0.1, true, 2};
     Bench b(o);
     b.start();
-    // Without automatic saving the console declines the flash download.
+    // Without automatic saving the console declines the device's flash download.
     b.device.announceFlashDownload();
     b.pump();
     EXPECT_EQ(b.device.stats().packetsByType[1], 1);
     EXPECT_EQ(b.device.stats().packetsByType[3], 0);
 
-    // With it (the state "Download All" leaves behind), every filled buffer comes in order.
-    b.con.files.autoSaveOn = true;
-    b.con.files.autoSaveNumber = 1;
+    const std::string base = (dir.path / "run").string();
+    b.ui.fileAnswers.push_back(base + ".KYR");
+    b.con.mnuflashdownload_Click();
     std::vector<int> done;
     int pictures = b.ui.pictureCount;
-    b.device.announceFlashDownload();
     b.pump([&] {
         if (b.ui.pictureCount == pictures) return;
         pictures = b.ui.pictureCount;
         // Just completed: the next header is requested but not yet answered.
+        ASSERT_LT(done.size(), o.filledBuffers.size());
         const int buffer = o.filledBuffers[done.size()];
+        done.push_back(buffer);
         const SimImage& want = b.device.image(buffer);
         expectSameImage(b.con.image.imageData, want);
         const bool extra = want.header.exposureCount > 1 || want.header.mosaicType > 0;
         for (int i = 0; i < 320 && extra; ++i) {
-            ASSERT_EQ(b.con.image.auxData[static_cast<std::size_t>(i + 1)],
-                      want.extraRow[static_cast<std::size_t>(i)]);
+            // (The track-list writer has already turned offsets above 32767 negative.)
+            ASSERT_EQ(
+                static_cast<std::uint16_t>(b.con.image.auxData[static_cast<std::size_t>(i + 1)]),
+                want.extraRow[static_cast<std::size_t>(i)]);
         }
-        done.push_back(buffer);
     });
     EXPECT_EQ(done, o.filledBuffers);
+    EXPECT_NE(b.ui.status, "Communication Failed");
     EXPECT_FALSE(b.con.download.downloadAllActive);
     EXPECT_EQ(b.device.stats().packetsByType[3], 1);
     EXPECT_EQ(b.device.stats().packetsByType[2], 1);  // one end of transfer, after the last
     // Extra rows of the summed (2, 17) and mosaic (3, 4) images, some asked again.
     EXPECT_GE(b.device.stats().packetsByType[5], 4);
-    EXPECT_NE(b.ui.status, "Communication Failed");
+    for (const char* f : {"run001.KYR", "run002.KYR", "run003.KYR", "run003.trk", "run004.KYR",
+                          "run004.txt", "run005.KYR", "run005.txt", "run006.KYR", "run006.trk"}) {
+        EXPECT_TRUE(std::filesystem::exists(dir.path / f)) << f;
+    }
+    // Every file written was acknowledged to the device with 0.
+    EXPECT_EQ(b.device.stats().saveAcks, std::vector<int>(8, 0));
+
+    // Again into the same names: the first file exists, the device is told 1 and the
+    // transfer ends after that image.
+    b.ui.fileAnswers.push_back(base + ".KYR");
+    b.con.mnuflashdownload_Click();
+    b.pump();
+    EXPECT_EQ(b.device.stats().saveAcks.back(), 1);
+    EXPECT_EQ(b.device.stats().packetsByType[2], 2);
 }
 
 TEST(EndToEnd, FirmwareUploadIsAcceptedAndTheDeviceComesBack) {
@@ -241,16 +279,20 @@ TEST(EndToEnd, FirmwareUploadIsAcceptedAndTheDeviceComesBack) {
     file[98302] = static_cast<std::uint8_t>(crc >> 8);
     file[98303] = static_cast<std::uint8_t>(crc & 0xFF);
 
+    TempDir dir("firmware");
+    const auto path = dir.path / "new.bin";
+    {
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(file.data()),
+                  static_cast<std::streamsize>(file.size()));
+    }
+
     SimOptions o;
     o.faults = {0.1, 0.2, 0.2, true, 2};  // lost and damaged page acknowledges cost resends
     Bench b(o);
     b.start();
-    // The upload as the menu starts it once the file has passed its checks.
-    b.con.upload.firmwareImage = file;
-    b.con.upload.uploadPage = 0;
-    b.con.upload.uploadState = 1;
-    const std::uint8_t start[] = {32, 0};
-    b.con.sendDataPacket(253, start, 2);
+    b.ui.fileAnswers.push_back(path.string());
+    b.con.mnuUploadFile_Click();
     b.pump();
     EXPECT_EQ(b.ui.status, "Code succesfully uploaded - KYR restarting");
     EXPECT_EQ(b.device.uploadResult(), UploadResult::Accepted);
