@@ -71,7 +71,7 @@ SimDevice::SimDevice(SimOptions options)
       idleRng_(mixSeed(options_.seed, 3)),
       empty_(makeEmptyImage()) {
     if (!setFilledBuffers(options_.filledBuffers)) setFilledBuffers({});
-    screen_ = makeScreenImage(options_.seed, screenSettingsOf(menu_));
+    screenSettings_ = screenSettingsOf(menu_);
 }
 
 // ---------------------------------------------------------------- the line
@@ -295,7 +295,10 @@ std::vector<int> SimDevice::filledBuffers() const {
 }
 
 const SimImage& SimDevice::image(int buffer) const {
-    if (buffer == kScreenBuffer) return screen_;
+    if (buffer == kScreenBuffer) {
+        if (!screen_) screen_ = makeScreenImage(options_.seed, screenSettings_);
+        return *screen_;
+    }
     if (buffer < 0 || buffer >= kStoredBuffers || !filled_.test(static_cast<std::size_t>(buffer))) {
         return empty_;
     }
@@ -306,9 +309,9 @@ const SimImage& SimDevice::image(int buffer) const {
 
 void SimDevice::refreshScreenImage() {
     // A new frame is taken by the Image key, with the settings of that moment.
-    if (menu_.frame() == screenFrame_) return;
-    screenFrame_ = menu_.frame();
-    screen_ = makeScreenImage(options_.seed, screenSettingsOf(menu_));
+    if (menu_.frame() == screenSettings_.frame) return;
+    screenSettings_ = screenSettingsOf(menu_);
+    screen_.reset();
 }
 
 void SimDevice::handleHeaderRequest(int buffer) {
@@ -435,8 +438,8 @@ void SimDevice::handleUploadFinal(std::span<const std::uint8_t> p) {
     menu_.restart();
     customText_.reset();
     linkUp_ = false;
-    screenFrame_ = -1;
-    refreshScreenImage();
+    screenSettings_ = screenSettingsOf(menu_);
+    screen_.reset();
     sendDisplay();
 }
 

@@ -127,9 +127,11 @@ class SimDevice {
     bool linkUp_ = false;
     std::bitset<kStoredBuffers> filled_;
     mutable std::array<std::optional<SimImage>, kStoredBuffers> stored_;
-    SimImage screen_;
+    // The screen image is made when first asked for, from the settings of the moment the
+    // Image key took it.
+    ScreenSettings screenSettings_;
+    mutable std::optional<SimImage> screen_;
     SimImage empty_;
-    int screenFrame_ = 0;
     SimStats stats_;
 
     struct Upload {
