@@ -192,6 +192,11 @@ private:
     DispatchResult handleImageHeader();
     void handleImageRow();
     void completeImage();
+    // The image file, then its track list and mosaic data where the image has them.
+    void saveImageWithCompanions();
+    void saveCompanionFile(const std::string& extension, const std::string& text);
+    // The save dialog for automatic saving (Download All, auto-save); false on cancel.
+    bool chooseAutoSaveName();
     void requestNextBuffer();
     void startHeaderRequest(int buffer);
 
@@ -203,6 +208,7 @@ private:
     bool terminated_ = false;
     int receiveDepth_ = 0;
     bool receivePending_ = false;
+    bool lostPending_ = false;
 };
 
 }  // namespace kyr

@@ -1,6 +1,5 @@
 // The receive event, the dispatcher by packet type, the reply timer and the download cycle.
 #include "console/console.h"
-#include "files/file_io.h"
 #include "image/header_parse.h"
 
 namespace kyr {
@@ -13,20 +12,21 @@ constexpr int kHeaderOnlyPacket = kHeaderSize;
 
 void Console::MSComm1_OnComm() {
     // A modal dialog opened from inside a handler runs a nested event loop in which the
-    // port may raise this event again; the outer pass picks those bytes up instead.
+    // port may raise this event again; the outer pass takes those events up instead.
+    const int event = port_.commEvent();
     if (receiveDepth_ > 0) {
-        receivePending_ = true;
+        if (event == kCommEventDeviceLost) lostPending_ = true;
+        else receivePending_ = true;
         return;
     }
     ++receiveDepth_;
-    const int event = port_.commEvent();
     if (event == kCommEventDeviceLost) {
-        portLost();
+        lostPending_ = true;
     } else {
         std::vector<std::uint8_t> bytes;
         if (event == kCommEventReceive) bytes = port_.input();
         rx.receive(bytes, [this] { return dispatchPacket(); });
-        while (receivePending_ && link.portOpen) {
+        while (receivePending_ && !lostPending_ && link.portOpen) {
             receivePending_ = false;
             bytes = port_.input();
             rx.receive(bytes, [this] { return dispatchPacket(); });
@@ -34,6 +34,10 @@ void Console::MSComm1_OnComm() {
     }
     receivePending_ = false;
     --receiveDepth_;
+    if (lostPending_) {
+        lostPending_ = false;
+        portLost();
+    }
 }
 
 // ---------------------------------------------------------------- dispatcher
@@ -249,11 +253,7 @@ void Console::completeImage() {
     sendLinkRequest(1);
     image.imageWidth = header.hdrWidth;
     image.imageHeight = header.hdrHeight;
-    if (files.autoSaveOn) {
-        writeImageFile();
-        if (header.hdrExposureCount > 1) writeTrackList();
-        if (header.mosaicType > 0) writeMosaicData();
-    }
+    if (files.autoSaveOn) saveImageWithCompanions();
     rx.removePacket(rx.packetSize());
     ui_.setProgress(0, 0);
     flat.showFlat = false;  // the new image replaces a flat frame on display
@@ -385,15 +385,7 @@ void Console::mnudownloadlight_Click() {
 }
 
 void Console::mnuflashdownload_Click() {
-    const std::string name = showFileDialog(FileDialogMode::Save, FileDialogFilter::Kyr);
-    if (name.empty()) {
-        showStatus("No file was selected!");
-        ui_.showMessage("No file was selected");
-        files.autoSaveOn = false;
-        return;
-    }
-    files.saveBaseName = cutBeforeFirstDot(name);
-    showStatus(files.saveBaseName + " selected");
+    if (!chooseAutoSaveName()) return;
     files.autoSaveOn = true;
     files.autoSaveNumber = 1;
     sendCommand(3);

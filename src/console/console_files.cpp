@@ -116,21 +116,11 @@ void Console::saveImageNow() {
     }
     files.saveBaseName = cutBeforeFirstDot(name);
     showStatus("Saving " + files.saveBaseName + ".KYR");
-    writeImageFile();
-    if (header.hdrExposureCount > 1) writeTrackList();
-    if (header.mosaicType > 0) writeMosaicData();
+    saveImageWithCompanions();
 }
 
 void Console::startAutoSave() {
-    const std::string name = showFileDialog(FileDialogMode::Save, FileDialogFilter::Kyr);
-    if (name.empty()) {
-        showStatus("No file was selected!");
-        ui_.showMessage("No file was selected");
-        files.autoSaveOn = false;
-        return;
-    }
-    files.saveBaseName = cutBeforeFirstDot(name);
-    showStatus(files.saveBaseName + " selected");
+    if (!chooseAutoSaveName()) return;
     if (fileExists(files.saveBaseName + "001.KYR")) {
         files.autoSaveOn = false;
         ui_.showMessage(std::string("autofilename") + "001.KYR" + " already exists!");
@@ -211,9 +201,8 @@ std::string writeCompanion(const std::string& name, const std::string& text) {
 }
 }  // namespace
 
-void Console::writeTrackList() {
-    const std::string text = trackListText(header, image.auxData);
-    const std::string name = cutBeforeFirstDot(files.imageFileName) + ".trk";
+void Console::saveCompanionFile(const std::string& extension, const std::string& text) {
+    const std::string name = cutBeforeFirstDot(files.imageFileName) + extension;
     files.imageFileName = name;
     if (const std::string failure = writeCompanion(name, text); !failure.empty()) {
         showStatus(failure, true);
@@ -225,18 +214,29 @@ void Console::writeTrackList() {
     sendSaveAck(0);
 }
 
+void Console::writeTrackList() { saveCompanionFile(".trk", trackListText(header, image.auxData)); }
+
 void Console::writeMosaicData() {
-    const std::string text = mosaicDataText(header, image.auxData, image.imageData);
-    const std::string name = cutBeforeFirstDot(files.imageFileName) + ".txt";
-    files.imageFileName = name;
-    if (const std::string failure = writeCompanion(name, text); !failure.empty()) {
-        showStatus(failure, true);
-        download.downloadAllActive = false;
-        sendSaveAck(1);
-        return;
+    saveCompanionFile(".txt", mosaicDataText(header, image.auxData, image.imageData));
+}
+
+void Console::saveImageWithCompanions() {
+    writeImageFile();
+    if (header.hdrExposureCount > 1) writeTrackList();
+    if (header.mosaicType > 0) writeMosaicData();
+}
+
+bool Console::chooseAutoSaveName() {
+    const std::string name = showFileDialog(FileDialogMode::Save, FileDialogFilter::Kyr);
+    if (name.empty()) {
+        showStatus("No file was selected!");
+        ui_.showMessage("No file was selected");
+        files.autoSaveOn = false;
+        return false;
     }
-    showStatus(name + " saved", true);
-    sendSaveAck(0);
+    files.saveBaseName = cutBeforeFirstDot(name);
+    showStatus(files.saveBaseName + " selected");
+    return true;
 }
 
 void Console::readTrackList() {

@@ -125,3 +125,23 @@ TEST_F(ConsoleTest, LostDeviceClosesOnceWithOneMessage) {
 
 }  // namespace
 }  // namespace kyr::test
+
+namespace kyr::test {
+namespace {
+
+TEST_F(ConsoleTest, DeviceLostDuringAHandlersModalDialogIsHandledAfterIt) {
+    startLinked();
+    // The line drops while a handler is still running (as in a modal dialog's nested loop).
+    bool lostDuringDialog = false;
+    port.onWrite = [&](const Bytes&) {
+        if (lostDuringDialog) return;
+        lostDuringDialog = true;
+        port.loseDevice();  // raised while the receive event is still being handled
+    };
+    port.receive(packet(255));  // answered with the link accept, during which the line drops
+    EXPECT_FALSE(con.link.portOpen);
+    EXPECT_EQ(ui.status, "COM1 connection lost - use Establish Link to reconnect");
+}
+
+}  // namespace
+}  // namespace kyr::test

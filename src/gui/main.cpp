@@ -1,0 +1,114 @@
+// kyr-console: the KYR Remote Operation Console.
+//
+//   kyr-console [--com n=PATH]... [--screenshot FILE] [--simulator [SIM-OPTIONS...]]
+
+#include <QApplication>
+#include <QDir>
+#include <QTimer>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "frm_kyrdriver.h"
+#include "qt_platform.h"
+#include "serial_adapters.h"
+#include "simulator_process.h"
+
+namespace {
+
+const char* const kUsage =
+    "usage: kyr-console [--com n=PATH]... [--screenshot FILE] [--simulator [SIM-OPTIONS...]]\n"
+    "  --com n=PATH       COMn is the serial device PATH, or tcp://host:port for a remote\n"
+    "                     serial server in raw mode (repeatable; default COMn is the\n"
+    "                     platform's own port)\n"
+    "  --screenshot FILE  save a picture of the window shortly after start-up, then exit\n"
+    "  --simulator        start kyr-sim --pty (next to this program, or $KYR_SIM) and link\n"
+    "                     COM1 to it; every argument after it goes to kyr-sim\n";
+
+int usageError(const std::string& why) {
+    std::fprintf(stderr, "kyr-console: %s\n%s", why.c_str(), kUsage);
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--simulator") == 0) break;
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+    }
+
+    QApplication app(argc, argv);  // takes Qt's own options (-platform ...) out of argv
+    QApplication::setStyle(QStringLiteral("Fusion"));
+
+    kyr::PortMap portMap;
+    QString screenshot;
+    bool simulator = false;
+    QStringList simArgs;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (simulator) {
+            simArgs << QString::fromLocal8Bit(argv[i]);
+        } else if (arg == "--simulator") {
+            simulator = true;
+        } else if (arg == "--com" || arg.rfind("--com=", 0) == 0) {
+            std::string value;
+            if (arg == "--com") {
+                if (i + 1 >= argc) return usageError("--com needs n=PATH");
+                value = argv[++i];
+            } else {
+                value = arg.substr(6);
+            }
+            const std::string err = portMap.addMapping(value);
+            if (!err.empty()) return usageError("--com: " + err);
+        } else if (arg == "--screenshot") {
+            if (i + 1 >= argc) return usageError("--screenshot needs a file name");
+            screenshot = QString::fromLocal8Bit(argv[++i]);
+        } else {
+            return usageError("unknown option \"" + arg + "\"");
+        }
+    }
+
+    kyr::SimulatorProcess sim;
+    if (simulator) {
+        const QString path = sim.start(
+            kyr::SimulatorProcess::locate(QCoreApplication::applicationDirPath()), simArgs);
+        if (path.isEmpty()) {
+            std::fprintf(stderr, "kyr-console: %s\n", sim.error().toLocal8Bit().constData());
+            return 1;
+        }
+        portMap.map(1, QFile::encodeName(path).toStdString());
+    }
+
+    int status = 0;
+    {
+        kyr::RoutingSerialPort port(portMap);
+        kyr::QtReplyTimer timer;
+        kyr::QtClock clock;
+        kyr::QtScheduler scheduler;
+        kyr::frmKYRdriver window(port, timer, clock, scheduler);
+        timer.setCallback([&window] { window.console().entrytimer_Timer(); });
+
+        window.show();
+        window.start();
+
+        if (!screenshot.isEmpty()) {
+            // Long enough for the device's first display text to arrive.
+            QTimer::singleShot(1500, &window, [&window, screenshot] {
+                if (!window.grab().save(screenshot))
+                    std::fprintf(stderr, "kyr-console: cannot save %s\n",
+                                 screenshot.toLocal8Bit().constData());
+                window.close();
+            });
+        }
+        status = app.exec();
+        if (!window.console().terminated()) window.console().Form_Unload();
+        timer.setCallback(nullptr);
+    }
+    sim.stop();
+    return status;
+}

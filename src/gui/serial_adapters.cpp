@@ -1,0 +1,325 @@
+#include "serial_adapters.h"
+
+#include <QMetaObject>
+
+#include "link/line_settings.h"
+
+namespace kyr {
+
+namespace {
+
+LineSettings parsedOrThrow(const std::string& text) {
+    auto parsed = parseLineSettings(text);
+    if (!parsed) throw SerialError("invalid line settings \"" + text + "\"");
+    return *parsed;
+}
+
+QSerialPort::Parity qtParity(char p) {
+    switch (p) {
+        case 'E':
+            return QSerialPort::EvenParity;
+        case 'O':
+            return QSerialPort::OddParity;
+        case 'M':
+            return QSerialPort::MarkParity;
+        case 'S':
+            return QSerialPort::SpaceParity;
+        default:
+            return QSerialPort::NoParity;
+    }
+}
+
+std::vector<std::uint8_t> toBytes(const QByteArray& data) {
+    return std::vector<std::uint8_t>(data.begin(), data.end());
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- QtSerialPort
+
+QtSerialPort::QtSerialPort(QString path, QObject* parent)
+    : QObject(parent), path_(std::move(path)) {
+    connect(&serial_, &QSerialPort::readyRead, this, &QtSerialPort::onReadyRead);
+    connect(&serial_, &QSerialPort::errorOccurred, this, &QtSerialPort::onError);
+}
+
+QtSerialPort::~QtSerialPort() {
+    // No events out of a dying adapter.
+    handler_ = nullptr;
+    if (serial_.isOpen()) serial_.close();
+}
+
+void QtSerialPort::setSettings(const std::string& settings) {
+    parsedOrThrow(settings);
+    if (serial_.isOpen()) applySettings(settings);
+    settings_ = settings;
+}
+
+void QtSerialPort::applySettings(const std::string& settings) {
+    const LineSettings s = parsedOrThrow(settings);
+    // Bytes already queued go out before the line changes.
+    serial_.flush();
+    const auto check = [this](bool ok, const char* what) {
+        // A pseudo-terminal or a driver without the pin or speed call is not a fault.
+        if (!ok && serial_.error() != QSerialPort::UnsupportedOperationError &&
+            serial_.error() != QSerialPort::NoError) {
+            const std::string why = serial_.errorString().toStdString();
+            serial_.clearError();
+            throw SerialError(std::string("cannot set ") + what + ": " + why);
+        }
+        serial_.clearError();
+    };
+    serial_.clearError();
+    check(serial_.setBaudRate(s.baud), "baud rate");
+    check(serial_.setDataBits(static_cast<QSerialPort::DataBits>(s.dataBits)), "data bits");
+    check(serial_.setParity(qtParity(s.parity)), "parity");
+    check(serial_.setStopBits(s.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop),
+          "stop bits");
+    check(serial_.setFlowControl(QSerialPort::NoFlowControl), "flow control");
+}
+
+void QtSerialPort::setPortOpen(bool open) {
+    if (!open) {
+        lostPending_ = false;
+        if (serial_.isOpen()) {
+            // A packet written just before closing (the link-off request) still goes out.
+            serial_.flush();
+            serial_.close();
+        }
+        return;
+    }
+    if (serial_.isOpen()) throw SerialError("port already open");
+    parsedOrThrow(settings_);
+    if (path_.isEmpty()) throw SerialError("no device for COM" + std::to_string(commPort_));
+    lostPending_ = false;
+    serial_.setPortName(path_);
+    serial_.clearError();
+    if (!serial_.open(QIODevice::ReadWrite)) {
+        const std::string why = serial_.errorString().toStdString();
+        serial_.clearError();
+        throw SerialError(path_.toStdString() + ": " + why);
+    }
+    try {
+        applySettings(settings_);
+    } catch (const SerialError&) {
+        serial_.close();
+        throw;
+    }
+}
+
+std::vector<std::uint8_t> QtSerialPort::input() {
+    if (!serial_.isOpen()) return {};
+    return toBytes(serial_.readAll());
+}
+
+void QtSerialPort::output(std::span<const std::uint8_t> bytes) {
+    if (!serial_.isOpen() || bytes.empty()) return;
+    // Queued in Qt's buffer and written as the line takes it; a failure shows up as an error.
+    serial_.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+}
+
+void QtSerialPort::onReadyRead() {
+    if (serial_.bytesAvailable() < threshold_) return;
+    raise(kCommEventReceive);
+}
+
+void QtSerialPort::onError(QSerialPort::SerialPortError error) {
+    switch (error) {
+        case QSerialPort::ResourceError:
+        case QSerialPort::ReadError:
+        case QSerialPort::WriteError:
+            break;
+        default:
+            return;  // open failures are reported by setPortOpen; pin calls on a pty are fine
+    }
+    if (!serial_.isOpen() || lostPending_) return;
+    // The port stays "open" after the device went away; close it once, outside the signal.
+    lostPending_ = true;
+    QMetaObject::invokeMethod(this, &QtSerialPort::closeLostPort, Qt::QueuedConnection);
+}
+
+void QtSerialPort::closeLostPort() {
+    if (!lostPending_) return;  // closed or reopened by the console in the meantime
+    lostPending_ = false;
+    if (serial_.isOpen()) serial_.close();
+    serial_.clearError();
+    raise(kCommEventDeviceLost);
+}
+
+void QtSerialPort::raise(int event) {
+    event_ = event;
+    if (handler_) handler_();
+}
+
+// ---------------------------------------------------------------- TcpSerialPort
+
+TcpSerialPort::TcpSerialPort(QString path, QObject* parent)
+    : QObject(parent), path_(std::move(path)) {
+    connect(&socket_, &QTcpSocket::readyRead, this, &TcpSerialPort::onReadyRead);
+    connect(&socket_, &QTcpSocket::disconnected, this, &TcpSerialPort::onGone);
+    connect(&socket_, &QTcpSocket::errorOccurred, this, &TcpSerialPort::onGone);
+}
+
+TcpSerialPort::~TcpSerialPort() {
+    handler_ = nullptr;
+    open_ = false;
+    socket_.abort();
+}
+
+void TcpSerialPort::setSettings(const std::string& settings) {
+    parsedOrThrow(settings);
+    settings_ = settings;
+}
+
+void TcpSerialPort::setPortOpen(bool open) {
+    if (!open) {
+        lostPending_ = false;
+        if (open_) {
+            open_ = false;
+            socket_.flush();
+            socket_.disconnectFromHost();
+        }
+        return;
+    }
+    if (open_) throw SerialError("port already open");
+    const auto address = parseTcpAddress(path_.toStdString());
+    if (!address) throw SerialError("not a tcp://host:port address: " + path_.toStdString());
+    lostPending_ = false;
+    if (socket_.state() != QAbstractSocket::UnconnectedState) socket_.abort();
+    socket_.connectToHost(QString::fromStdString(address->host),
+                          static_cast<quint16>(address->port));
+    // The only wait in the link: a bounded one, when the user asked for this port.
+    if (!socket_.waitForConnected(connectTimeoutMs_)) {
+        const std::string why = socket_.errorString().toStdString();
+        socket_.abort();
+        throw SerialError(path_.toStdString() + ": " + why);
+    }
+    socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    open_ = true;
+}
+
+std::vector<std::uint8_t> TcpSerialPort::input() {
+    if (!open_) return {};
+    return toBytes(socket_.readAll());
+}
+
+void TcpSerialPort::output(std::span<const std::uint8_t> bytes) {
+    if (!open_ || bytes.empty()) return;
+    socket_.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+}
+
+void TcpSerialPort::onReadyRead() {
+    if (!open_) return;
+    raise(kCommEventReceive);
+}
+
+void TcpSerialPort::onGone() {
+    if (!open_ || lostPending_) return;
+    lostPending_ = true;
+    QMetaObject::invokeMethod(this, &TcpSerialPort::closeLostPort, Qt::QueuedConnection);
+}
+
+void TcpSerialPort::closeLostPort() {
+    if (!lostPending_) return;
+    lostPending_ = false;
+    open_ = false;
+    socket_.abort();
+    raise(kCommEventDeviceLost);
+}
+
+void TcpSerialPort::raise(int event) {
+    event_ = event;
+    if (handler_) handler_();
+}
+
+// ---------------------------------------------------------------- RoutingSerialPort
+
+RoutingSerialPort::RoutingSerialPort(PortMap map) : map_(std::move(map)) {}
+
+RoutingSerialPort::~RoutingSerialPort() = default;
+
+RoutingSerialPort::Backend RoutingSerialPort::backend() const {
+    if (active_ == nullptr) return Backend::None;
+    return active_ == tcp_.get() ? Backend::Tcp : Backend::Serial;
+}
+
+void RoutingSerialPort::setSettings(const std::string& settings) {
+    parsedOrThrow(settings);
+    if (portOpen()) active_->setSettings(settings);
+    settings_ = settings;
+}
+
+void RoutingSerialPort::setInputLen(int length) {
+    inputLen_ = length;
+    if (active_ != nullptr) active_->setInputLen(length);
+}
+
+void RoutingSerialPort::setInputMode(InputMode mode) {
+    inputMode_ = mode;
+    if (active_ != nullptr) active_->setInputMode(mode);
+}
+
+void RoutingSerialPort::setInBufferSize(int bytes) {
+    inBufferSize_ = bytes;
+    if (active_ != nullptr) active_->setInBufferSize(bytes);
+}
+
+void RoutingSerialPort::setOutBufferSize(int bytes) {
+    outBufferSize_ = bytes;
+    if (active_ != nullptr) active_->setOutBufferSize(bytes);
+}
+
+void RoutingSerialPort::setRThreshold(int bytes) {
+    threshold_ = bytes;
+    if (active_ != nullptr) active_->setRThreshold(bytes);
+}
+
+void RoutingSerialPort::setPortOpen(bool open) {
+    if (!open) {
+        if (active_ != nullptr) active_->setPortOpen(false);
+        return;
+    }
+    if (portOpen()) throw SerialError("port already open");
+    const std::string path = map_.pathFor(commPort_);
+    SerialPort* chosen = nullptr;
+    if (path.rfind("tcp://", 0) == 0) {
+        if (!tcp_) {
+            tcp_ = std::make_unique<TcpSerialPort>();
+            tcp_->setOnComm([this] { forward(tcp_.get()); });
+        }
+        tcp_->setPath(QString::fromStdString(path));
+        chosen = tcp_.get();
+    } else {
+        if (!serial_) {
+            serial_ = std::make_unique<QtSerialPort>();
+            serial_->setOnComm([this] { forward(serial_.get()); });
+        }
+        serial_->setPath(QString::fromLocal8Bit(path.c_str()));
+        chosen = serial_.get();
+    }
+    active_ = chosen;
+    path_ = path;
+    chosen->setCommPort(commPort_);
+    chosen->setSettings(settings_);
+    chosen->setInputLen(inputLen_);
+    chosen->setInputMode(inputMode_);
+    chosen->setInBufferSize(inBufferSize_);
+    chosen->setOutBufferSize(outBufferSize_);
+    chosen->setRThreshold(threshold_);
+    chosen->setPortOpen(true);
+}
+
+std::vector<std::uint8_t> RoutingSerialPort::input() {
+    return active_ != nullptr ? active_->input() : std::vector<std::uint8_t>{};
+}
+
+void RoutingSerialPort::output(std::span<const std::uint8_t> bytes) {
+    if (active_ != nullptr) active_->output(bytes);
+}
+
+void RoutingSerialPort::forward(SerialPort* from) {
+    // A late event of a backend no longer in use is not the console's business.
+    if (from == active_ && handler_) handler_();
+}
+
+}  // namespace kyr

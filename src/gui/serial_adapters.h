@@ -1,0 +1,159 @@
+#pragma once
+// The serial component behind the console: a real serial line (QSerialPort), a raw TCP
+// connection to a remote serial server (tcp://host:port), and the router that turns COMn
+// into one of them through the port map.
+
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+#include <QTcpSocket>
+#include <memory>
+
+#include "link/port_map.h"
+#include "link/serial_port.h"
+
+namespace kyr {
+
+// A serial device path (/dev/ttyUSB0, /dev/pts/3, COM3) through QSerialPort.
+class QtSerialPort : public QObject, public SerialPort {
+    Q_OBJECT
+  public:
+    explicit QtSerialPort(QString path = {}, QObject* parent = nullptr);
+    ~QtSerialPort() override;
+
+    // The device to open; set while the port is closed.
+    void setPath(const QString& path) { path_ = path; }
+    QString path() const { return path_; }
+
+    void setCommPort(int n) override { commPort_ = n; }
+    int commPort() const override { return commPort_; }
+    void setSettings(const std::string& settings) override;
+    std::string settings() const override { return settings_; }
+    void setInputLen(int) override {}
+    void setInputMode(InputMode) override {}
+    void setInBufferSize(int) override {}
+    void setOutBufferSize(int) override {}
+    void setPortOpen(bool open) override;
+    bool portOpen() const override { return serial_.isOpen(); }
+    void setRThreshold(int bytes) override { threshold_ = bytes < 1 ? 1 : bytes; }
+    int commEvent() const override { return event_; }
+    std::vector<std::uint8_t> input() override;
+    void output(std::span<const std::uint8_t> bytes) override;
+    void setOnComm(CommHandler handler) override { handler_ = std::move(handler); }
+
+  private:
+    void applySettings(const std::string& settings);
+    void onReadyRead();
+    void onError(QSerialPort::SerialPortError error);
+    void closeLostPort();
+    void raise(int event);
+
+    QSerialPort serial_;
+    QString path_;
+    int commPort_ = 1;
+    std::string settings_ = "9600,N,8,1";
+    int threshold_ = 1;
+    int event_ = kCommEventNone;
+    bool lostPending_ = false;
+    CommHandler handler_;
+};
+
+// A raw byte stream to tcp://host:port (a serial server in raw mode). Line settings are
+// validated but have no meaning here.
+class TcpSerialPort : public QObject, public SerialPort {
+    Q_OBJECT
+  public:
+    explicit TcpSerialPort(QString path = {}, QObject* parent = nullptr);
+    ~TcpSerialPort() override;
+
+    // "tcp://host:port"; set while the port is closed.
+    void setPath(const QString& path) { path_ = path; }
+    QString path() const { return path_; }
+    // How long opening may wait for the connection.
+    void setConnectTimeout(int ms) { connectTimeoutMs_ = ms; }
+
+    void setCommPort(int n) override { commPort_ = n; }
+    int commPort() const override { return commPort_; }
+    void setSettings(const std::string& settings) override;
+    std::string settings() const override { return settings_; }
+    void setInputLen(int) override {}
+    void setInputMode(InputMode) override {}
+    void setInBufferSize(int) override {}
+    void setOutBufferSize(int) override {}
+    void setPortOpen(bool open) override;
+    bool portOpen() const override { return open_; }
+    void setRThreshold(int) override {}
+    int commEvent() const override { return event_; }
+    std::vector<std::uint8_t> input() override;
+    void output(std::span<const std::uint8_t> bytes) override;
+    void setOnComm(CommHandler handler) override { handler_ = std::move(handler); }
+
+  private:
+    void onReadyRead();
+    void onGone();
+    void closeLostPort();
+    void raise(int event);
+
+    QTcpSocket socket_;
+    QString path_;
+    int commPort_ = 1;
+    std::string settings_ = "9600,N,8,1";
+    int connectTimeoutMs_ = 3000;
+    bool open_ = false;
+    int event_ = kCommEventNone;
+    bool lostPending_ = false;
+    CommHandler handler_;
+};
+
+// The one port object the console gets: on open, COMn is looked up in the port map and the
+// operation goes to the serial or the TCP backend; everything else is forwarded.
+class RoutingSerialPort : public SerialPort {
+  public:
+    enum class Backend { None, Serial, Tcp };
+
+    explicit RoutingSerialPort(PortMap map = {});
+    ~RoutingSerialPort() override;
+
+    PortMap& portMap() { return map_; }
+    // The backend of the port last opened (None before the first open).
+    Backend backend() const;
+    // The path COMn resolved to at the last open.
+    std::string currentPath() const { return path_; }
+
+    void setCommPort(int n) override { commPort_ = n; }
+    int commPort() const override { return commPort_; }
+    void setSettings(const std::string& settings) override;
+    std::string settings() const override { return settings_; }
+    void setInputLen(int length) override;
+    void setInputMode(InputMode mode) override;
+    void setInBufferSize(int bytes) override;
+    void setOutBufferSize(int bytes) override;
+    void setPortOpen(bool open) override;
+    bool portOpen() const override { return active_ != nullptr && active_->portOpen(); }
+    void setRThreshold(int bytes) override;
+    int commEvent() const override { return active_ != nullptr ? active_->commEvent() : 0; }
+    std::vector<std::uint8_t> input() override;
+    void output(std::span<const std::uint8_t> bytes) override;
+    void setOnComm(CommHandler handler) override { handler_ = std::move(handler); }
+
+  private:
+    void forward(SerialPort* from);
+
+    PortMap map_;
+    // Both backends live as long as the router, so that an event handler running inside
+    // one of them never sees it destroyed under its feet.
+    std::unique_ptr<QtSerialPort> serial_;
+    std::unique_ptr<TcpSerialPort> tcp_;
+    SerialPort* active_ = nullptr;
+    std::string path_;
+    int commPort_ = 1;
+    std::string settings_ = "9600,N,8,1";
+    int inputLen_ = 0;
+    InputMode inputMode_ = InputMode::Binary;
+    int inBufferSize_ = 1024;
+    int outBufferSize_ = 512;
+    int threshold_ = 1;
+    CommHandler handler_;
+};
+
+}  // namespace kyr

@@ -1,0 +1,10 @@
+// The GUI tests need a QApplication for widgets, sockets and serial ports on the event loop.
+#include <gtest/gtest.h>
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,444 @@
+#include "gui/frm_kyrdriver.h"
+
+#include <gtest/gtest.h>
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <functional>
+
+#include "event_wait.h"
+#include "fakes/fakes.h"
+#include "gui/host_text.h"
+#include "gui/picture_area.h"
+#include "link/packet.h"
+
+namespace kyr::test {
+namespace {
+
+QString captionOf(QObject* o) {
+    if (auto* b = qobject_cast<QAbstractButton*>(o)) return b->text();
+    if (auto* l = qobject_cast<QLabel*>(o)) return l->text();
+    if (auto* m = qobject_cast<QMenu*>(o)) return m->title().remove(QLatin1Char('&'));
+    if (auto* a = qobject_cast<QAction*>(o)) return a->text().remove(QLatin1Char('&'));
+    if (auto* t = qobject_cast<QPlainTextEdit*>(o)) return t->toPlainText();
+    if (auto* w = qobject_cast<QWidget*>(o)) return w->windowTitle();
+    return {};
+}
+
+struct Window {
+    Window() : w(port, timer, clock, scheduler) { w.show(); }
+    template <class T = QObject>
+    T* find(const char* name) {
+        return w.findChild<T*>(QLatin1String(name));
+    }
+    QAction* action(const char* name) { return find<QAction>(name); }
+    QAbstractButton* button(const char* name) { return find<QAbstractButton>(name); }
+    QString text(const char* name) { return find<QPlainTextEdit>(name)->toPlainText(); }
+
+    FakeSerialPort port;
+    FakeReplyTimer timer;
+    FakeClock clock;
+    FakeScheduler scheduler;
+    frmKYRdriver w;
+};
+
+// Acts on the modal dialog once its nested event loop runs.
+void whenModal(std::function<void(QWidget*)> act, int triesLeft = 500) {
+    QTimer::singleShot(2, [act = std::move(act), triesLeft]() mutable {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr || !modal->isVisible()) {
+            if (triesLeft > 0) whenModal(std::move(act), triesLeft - 1);
+            return;
+        }
+        act(modal);
+    });
+}
+
+TEST(WindowTest, EveryControlAndMenuItemExistsWithItsCaption) {
+    Window win;
+    EXPECT_EQ(win.w.windowTitle(), QStringLiteral("KYR Remote Operation Console Version 2.10"));
+    const std::vector<std::pair<const char*, const char*>> captions = {
+        {"Label10", "PC Message:"},
+        {"Label1", "QUOR"},
+        {"Label2", "Zodiviziduzo Dudizevazor"},
+        {"Label3", "KYR"},
+        {"Label4", "Acquire"},
+        {"Label5", "Guide"},
+        {"Label6", "Process"},
+        {"Label7", "Control"},
+        {"Label8", "Setup"},
+        {"Label9", "Interrupt"},
+        {"cmdfocus", "Focus"},
+        {"cmdimage", "Image"},
+        {"cmdmonitor", "Monitor"},
+        {"cmdturbo", "Turbo"},
+        {"cmdparameter", "Parameter"},
+        {"cmdsetup", "Setup"},
+        {"cmdvalue", "Value"},
+        {"cmdinterrupt", "Interrupt"},
+        {"cmdcalibrate", "Calibrate"},
+        {"cmdtrack", "Track"},
+        {"cmddisplay", "Display"},
+        {"cmdfileops", "File Ops"},
+        {"cmddown", " "},
+        {"cmdup", " "},
+        {"cmdright", " "},
+        {"cmdleft", " "},
+        {"mnufileio", "File I/O"},
+        {"mnuload", "Load KYR  Frame from Disk"},
+        {"mnuCompSave", "Save KYR Frame to Disk in QUOR Format"},
+        {"mnubitmap", "Save Displayed Image in Bitmap Format"},
+        {"mnuautosave", "Receive and Automatically Save Images"},
+        {"mnuexit", "Exit"},
+        {"mnudownload", "Download"},
+        {"mnudownloadlight", "Download Screen Image"},
+        {"mnuflashdownload", "Download All"},
+        {"mnuabort", "Abort Download All"},
+        {"mnulink", "Link"},
+        {"mnubaud", "Set Baud Rate"},
+        {"mnu9600", "9600 Baud"},
+        {"mnu19200", "19200 Baud"},
+        {"mnu38400", "38400 Baud"},
+        {"mnu57600", "57600 Baud"},
+        {"mnu115200", "115200 Baud"},
+        {"mnuestablishlink1", "Establish Link (COM1)"},
+        {"mnuestablishlink2", "Establish Link (COM2)"},
+        {"mnuestablishlink3", "Establish Link (COM3)"},
+        {"mnuestablishlink4", "Establish Link (COM4)"},
+        {"mnuestablishlink5", "Establish Link (COM5)"},
+        {"mnuestablishlink6", "Establish Link (COM6)"},
+        {"mnudisplay", "Display"},
+        {"mnucontrast", "Adjust Contrast"},
+        {"mnuautocontrast", "Auto Contrast"},
+        {"mnuprocess", "Process"},
+        {"mnuflatfield", "Flat Field"},
+        {"mnuedit", "Edit Data"},
+        {"mnunote", "Note"},
+        {"mnufocallength", "Focal Length"},
+        {"mnuaperturedia", "Aperture Diameter"},
+        {"mnuunits", "Units"},
+        {"mnuinches", "Inches"},
+        {"mnucentimeters", "Centimeters"},
+        {"mnuUpload", "Upload"},
+        {"mnuUploadFile", "Upload New KYR Code at 115 KBaud"},
+        {"mnuLogData", "Log Data"},
+        {"mnuCapture2x24", "Capture 2x24 Text"},
+        {"mnuSetFileName", "Set Text File Name"},
+        {"mnuStartCapture", "Start Data Capture"},
+        {"mnuEndCapture", "End Data Capture"},
+        {"frmcontrast", "Adjust Background and Range"},
+        {"Lblbackground", "Enter Background:"},
+        {"lblrange", "Enter Range:"},
+        {"cmddone", "Done"},
+    };
+    for (const auto& [name, caption] : captions) {
+        QObject* o = win.find(name);
+        ASSERT_NE(o, nullptr) << name;
+        EXPECT_EQ(captionOf(o), QString::fromLatin1(caption)) << name;
+        // One object per name, so that a test or a script finds the right one.
+        EXPECT_EQ(win.w.findChildren<QObject*>(QLatin1String(name)).size(), 1) << name;
+        if (auto* a = qobject_cast<QAction*>(o)) {
+            EXPECT_TRUE(a->isEnabled()) << name;
+        }
+    }
+    for (const char* name :
+         {"Picdata", "KYRText", "PCtext", "headertxt", "txtbackground", "txtrange", "Shape1",
+          "Shape2", "Shape3", "Shape4", "Shape5", "Shape6", "Shape7", "Line1", "Line2", "Line3",
+          "mnudummy", "mnudummy2", "mnudummy3"}) {
+        EXPECT_NE(win.find(name), nullptr) << name;
+    }
+    EXPECT_TRUE(win.text("KYRText").startsWith(QStringLiteral("KYR Remote Version 2.10\n")));
+    EXPECT_EQ(win.text("PCtext"), QStringLiteral(" PC Messages appear here!\n"));
+    EXPECT_EQ(win.text("headertxt"), QStringLiteral("Image Information\n"));
+    // The mirror's font keeps the 2 x 24 characters in columns.
+    EXPECT_TRUE(QFontInfo(win.find<QWidget>("KYRText")->font()).fixedPitch());
+    EXPECT_EQ(win.action("mnuexit")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    EXPECT_EQ(win.action("mnudownloadlight")->shortcut(), QKeySequence(Qt::Key_F5));
+}
+
+QColor faceOf(QWidget* button) {
+    const QImage img = button->grab().toImage();
+    return img.pixelColor(4, img.height() / 2);
+}
+
+TEST(WindowTest, KeysGoToTheDeviceAndItsDisplayComesBack) {
+    Window win;
+    win.w.start();
+    ASSERT_EQ(win.port.openedPorts, std::vector<int>{1});
+    EXPECT_EQ(win.port.lastWrite(), (Bytes{165, 9, 2, 0, 176, 0, 1, 0, 1, 0}));
+    EXPECT_EQ(win.text("PCtext"), QStringLiteral("Link not established!"));
+
+    QAbstractButton* turbo = win.button("cmdturbo");
+    EXPECT_EQ(faceOf(turbo), QColor(255, 0, 0));
+    turbo->click();
+    EXPECT_EQ(win.port.lastWrite(), (Bytes{165, 8, 2, 0, 175, 0, 8, 0, 8, 0}));
+    EXPECT_EQ(faceOf(turbo), QColor(0, 255, 0));
+    win.button("cmdup")->click();
+    EXPECT_EQ(win.port.lastWrite(), (Bytes{165, 8, 2, 0, 175, 0, 8, 32, 40, 0}));
+    EXPECT_EQ(win.text("PCtext"), QStringLiteral("Keypress not acknowledged"));
+    turbo->click();
+    EXPECT_EQ(faceOf(turbo), QColor(255, 0, 0));
+    win.button("cmdleft")->click();
+    EXPECT_EQ(win.port.lastWrite(), (Bytes{165, 8, 2, 0, 175, 0, 0, 128, 128, 0}));
+
+    // The device's answer and its new display, in one burst.
+    const std::string line1 =
+        "Focus   Exp  0.10 s  \xB0"
+        "C ";
+    const std::string line2 = "Star  x 160  y 100  ok ";
+    std::string both = line1 + line2;
+    both.resize(48, ' ');
+    Bytes burst = buildPacket(6, {});
+    const Bytes display = buildPacket(9, Bytes(both.begin(), both.end()));
+    burst.insert(burst.end(), display.begin(), display.end());
+    win.port.receive(burst);
+    const QString shown = win.text("KYRText");
+    EXPECT_EQ(shown, QString::fromLatin1(both.substr(0, 24)) + QLatin1Char('\n') +
+                         QString::fromLatin1(both.substr(24)));
+    EXPECT_EQ(shown.indexOf(QChar(0xB0)), 21);  // the degree sign is one character
+    EXPECT_EQ(win.text("PCtext"), QStringLiteral("Link Established"));
+}
+
+TEST(WindowTest, ExitAndTheCloseBoxTellTheDeviceAndEnd) {
+    {
+        Window win;
+        win.w.start();
+        ASSERT_TRUE(win.w.isVisible());
+        win.action("mnuexit")->trigger();
+        EXPECT_TRUE(win.w.console().terminated());
+        EXPECT_EQ(win.port.lastWrite(), (Bytes{165, 9, 2, 0, 176, 0, 0, 0, 0, 0}));
+        EXPECT_FALSE(win.port.portOpen());
+        EXPECT_FALSE(win.w.isVisible());
+        // Nothing more goes out once the console has shut down.
+        const auto writes = win.port.writes.size();
+        win.button("cmdfocus")->click();
+        EXPECT_EQ(win.port.writes.size(), writes);
+    }
+    {
+        Window win;
+        win.w.start();
+        win.w.close();
+        EXPECT_TRUE(win.w.console().terminated());
+        EXPECT_EQ(win.port.lastWrite(), (Bytes{165, 9, 2, 0, 176, 0, 0, 0, 0, 0}));
+        EXPECT_EQ(win.port.closeCount, 1);
+    }
+}
+
+TEST(WindowTest, PictureAreaShowsImagePixelsOneToOneAndReportsMovesInThem) {
+    Window win;
+    auto* area = win.find<PictureArea>("Picdata");
+    ASSERT_NE(area, nullptr);
+    Picture picture;
+    for (int y = 0; y < kPictureHeight; ++y)
+        for (int x = 0; x < kPictureWidth; ++x)
+            picture.grey[static_cast<std::size_t>(y * kPictureWidth + x)] =
+                static_cast<std::uint8_t>((x + 3 * y) & 0xFF);
+    win.w.showPicture(picture);
+    const QImage shown = area->grab().toImage();
+    ASSERT_GE(shown.width(), kPictureWidth + 2 * PictureArea::kBorder);
+    for (auto [x, y] : {std::pair{0, 0}, {319, 0}, {0, 199}, {319, 199}, {160, 100}, {7, 61}}) {
+        const int grey = (x + 3 * y) & 0xFF;
+        EXPECT_EQ(shown.pixelColor(x + PictureArea::kBorder, y + PictureArea::kBorder),
+                  QColor(grey, grey, grey))
+            << x << "," << y;
+    }
+    // A bitmap that is not whole is not shown.
+    Picture broken;
+    broken.grey.resize(10);
+    win.w.showPicture(broken);
+    EXPECT_EQ(qGray(area->image().pixel(160, 100)), (160 + 300) & 0xFF);
+
+    std::vector<std::pair<float, float>> moves;
+    area->setMouseMoveHandler([&](float x, float y) { moves.push_back({x, y}); });
+    QMouseEvent move(QEvent::MouseMove, QPointF(63, 53), QPointF(63, 53), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(area, &move);
+    ASSERT_EQ(moves.size(), 1u);
+    EXPECT_FLOAT_EQ(moves[0].first, 61.0f);
+    EXPECT_FLOAT_EQ(moves[0].second, 51.0f);
+}
+
+TEST(WindowTest, DrawnImageIsReadOutUnderTheMouse) {
+    Window win;
+    Console& c = win.w.console();
+    c.image.imageData.recreate(200, 100);
+    c.image.imageWidth = 200;
+    c.image.imageHeight = 100;
+    c.image.imageData.setCell(1, 1, -2);  // sample 65534
+    c.image.imageData.setCell(200, 100, 0);
+    c.display.background = 0;
+    c.display.range = 65535;
+    c.renderImage();
+    auto* area = win.find<PictureArea>("Picdata");
+    const QImage shown = area->grab().toImage();
+    const int b = PictureArea::kBorder;
+    // A 200 x 100 image sits at offsets 60, 50 of the area, one pixel per screen pixel.
+    EXPECT_EQ(shown.pixelColor(b + 60, b + 50), QColor(255, 255, 255));
+    EXPECT_EQ(shown.pixelColor(b + 259, b + 149), QColor(0, 0, 0));
+
+    const auto moveTo = [&](QWidget* w, double x, double y) {
+        QMouseEvent e(QEvent::MouseMove, QPointF(x, y), w->mapToGlobal(QPointF(x, y)), Qt::NoButton,
+                      Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(w, &e);
+    };
+    moveTo(area, b + 61, b + 51);
+    EXPECT_EQ(win.text("PCtext"), QStringLiteral("Pixel position ( 1,  1) =  65534"));
+    EXPECT_EQ(win.w.cursor().shape(), Qt::CrossCursor);
+    moveTo(area, b + 60, b + 51);  // left of column 1
+    EXPECT_EQ(win.w.cursor().shape(), Qt::ArrowCursor);
+    moveTo(area, b + 260, b + 150);
+    EXPECT_EQ(win.text("PCtext"), QStringLiteral("Pixel position ( 200,  100) =  0"));
+    EXPECT_EQ(win.w.cursor().shape(), Qt::CrossCursor);
+    moveTo(win.w.centralWidget(), 300, 430);  // over the form, outside the controls
+    EXPECT_EQ(win.w.cursor().shape(), Qt::ArrowCursor);
+}
+
+TEST(WindowTest, PointerProgressAndTheFormsMouseMove) {
+    Window win;
+    win.w.setMousePointer(MousePointer::Crosshair);
+    EXPECT_EQ(win.w.cursor().shape(), Qt::CrossCursor);
+    // Moving over the form outside the controls restores the default pointer.
+    QWidget* form = win.w.centralWidget();
+    QMouseEvent move(QEvent::MouseMove, QPointF(300, 430), QPointF(300, 430), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(form, &move);
+    EXPECT_EQ(win.w.cursor().shape(), Qt::ArrowCursor);
+
+    auto* bar = win.w.findChild<QProgressBar*>(QStringLiteral("progress"));
+    ASSERT_NE(bar, nullptr);
+    EXPECT_TRUE(bar->isHidden());
+    win.w.setProgress(12, 200);
+    EXPECT_FALSE(bar->isHidden());
+    EXPECT_EQ(bar->maximum(), 200);
+    EXPECT_EQ(bar->value(), 12);
+    win.w.setProgress(0, 0);
+    EXPECT_TRUE(bar->isHidden());
+}
+
+TEST(WindowTest, ModalPromptsMessagesAndTheContrastDialog) {
+    Window win;
+
+    whenModal([](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->text(), QStringLiteral("No file was selected"));
+        EXPECT_EQ(box->windowTitle(), QStringLiteral("KYR Remote Operation Console Version 2.10"));
+        box->button(QMessageBox::Ok)->click();
+    });
+    win.w.showMessage("No file was selected");
+
+    whenModal([](QWidget* modal) {
+        auto* dlg = qobject_cast<QInputDialog*>(modal);
+        ASSERT_NE(dlg, nullptr);
+        EXPECT_EQ(dlg->labelText(), QStringLiteral("Input focal length in inches"));
+        EXPECT_EQ(dlg->windowTitle(), QStringLiteral("Focal Length"));
+        EXPECT_EQ(dlg->textValue(), QStringLiteral("0"));
+        dlg->setTextValue(QStringLiteral("2000 mm \u00e9"));
+        dlg->accept();
+    });
+    EXPECT_EQ(win.w.prompt("Input focal length in inches", "Focal Length", "0"),
+              "2000 mm \xC3\xA9");
+    whenModal([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
+    EXPECT_EQ(win.w.prompt("Input note (if desired)", "Note", "x"), "");
+
+    // The contrast dialog returns what the user left in the boxes, however it is hidden.
+    auto* contrast = win.find<QDialog>("frmcontrast");
+    ASSERT_NE(contrast, nullptr);
+    EXPECT_FALSE(contrast->isVisible());
+    whenModal([&](QWidget* modal) {
+        ASSERT_EQ(modal, contrast);
+        auto* bg = contrast->findChild<QLineEdit*>(QStringLiteral("txtbackground"));
+        auto* range = contrast->findChild<QLineEdit*>(QStringLiteral("txtrange"));
+        EXPECT_EQ(bg->text(), QStringLiteral(" 100"));
+        EXPECT_EQ(range->text(), QStringLiteral(" 4096"));
+        bg->setText(QStringLiteral("250"));
+        range->setText(QString());
+        contrast->findChild<QAbstractButton*>(QStringLiteral("cmddone"))->click();
+    });
+    std::string background = " 100", range = " 4096";
+    win.w.showContrastDialog(background, range);
+    EXPECT_EQ(background, "250");
+    EXPECT_EQ(range, "");
+    EXPECT_FALSE(contrast->isVisible());
+
+    whenModal([&](QWidget* modal) {
+        contrast->findChild<QLineEdit*>(QStringLiteral("txtrange"))->setText(QStringLiteral("77"));
+        QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(modal, &esc);
+    });
+    win.w.showContrastDialog(background, range);
+    EXPECT_EQ(background, "250");
+    EXPECT_EQ(range, "77");
+    EXPECT_FALSE(contrast->isVisible());
+
+    whenModal([&](QWidget*) { contrast->close(); });
+    win.w.showContrastDialog(background, range);
+    EXPECT_EQ(range, "77");
+    EXPECT_FALSE(contrast->isVisible());
+}
+
+TEST(WindowTest, FileDialogUsesTheRequestedFilterAndReturnsTheNameUnchanged) {
+    Window win;
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString chosen = dir.filePath(QStringLiteral("night1"));
+    FileDialogRequest request;
+    request.mode = FileDialogMode::Save;
+    request.filter = fileDialogFilterText(FileDialogFilter::Kyr);
+    whenModal([&](QWidget* modal) {
+        auto* dlg = qobject_cast<QFileDialog*>(modal);
+        ASSERT_NE(dlg, nullptr);
+        EXPECT_EQ(dlg->acceptMode(), QFileDialog::AcceptSave);
+        EXPECT_EQ(dlg->nameFilters(), (QStringList{QStringLiteral("All Files (*)"),
+                                                   QStringLiteral("KYR Files (*.KYR *.kyr)")}));
+        EXPECT_EQ(dlg->selectedNameFilter(), QStringLiteral("KYR Files (*.KYR *.kyr)"));
+        EXPECT_TRUE(dlg->testOption(QFileDialog::DontConfirmOverwrite));
+        dlg->selectFile(chosen);
+        static_cast<QDialog*>(dlg)->accept();
+    });
+    EXPECT_EQ(win.w.runFileDialog(request), QFile::encodeName(chosen).toStdString());
+
+    request.mode = FileDialogMode::Open;
+    request.filter = fileDialogFilterText(FileDialogFilter::Bin);
+    whenModal([&](QWidget* modal) {
+        auto* dlg = qobject_cast<QFileDialog*>(modal);
+        ASSERT_NE(dlg, nullptr);
+        EXPECT_EQ(dlg->acceptMode(), QFileDialog::AcceptOpen);
+        EXPECT_EQ(dlg->selectedNameFilter(), QStringLiteral("BIN Files (*.bin *.BIN)"));
+        dlg->reject();
+    });
+    EXPECT_EQ(win.w.runFileDialog(request), "");
+}
+
+TEST(HostTextTest, ConsoleTextAndFilters) {
+    EXPECT_EQ(fromUiText("Background = 5\r\nRange = 9"),
+              QStringLiteral("Background = 5\nRange = 9"));
+    EXPECT_EQ(fromUiText("25 \xC2\xB0"
+                         "C"),
+              QStringLiteral("25 \u00b0C"));
+    // Not UTF-8: shown byte by byte rather than as replacement marks.
+    EXPECT_EQ(fromUiText("25 \xB0"
+                         "C"),
+              QStringLiteral("25 \u00b0C"));
+    EXPECT_EQ(withoutTimeZone(QStringLiteral("HH:mm:ss t")), QStringLiteral("HH:mm:ss"));
+    EXPECT_EQ(withoutTimeZone(QStringLiteral("h:mm:ss AP 'at' t")),
+              QStringLiteral("h:mm:ss AP 'at'"));
+    EXPECT_EQ(
+        qtNameFilters("All Files (*.*)|*.*|BMP Files (*.bmp)|*.bmp"),
+        (QStringList{QStringLiteral("All Files (*)"), QStringLiteral("BMP Files (*.bmp *.BMP)")}));
+}
+
+}  // namespace
+}  // namespace kyr::test
