@@ -23,7 +23,7 @@ void usage(std::FILE* f) {
         "its standard input ends, on \"quit\", or on SIGTERM/SIGINT.\n"
         "\n"
         "  --seed N         images and faults repeat from this seed (default 1)\n"
-        "  --baud N         pace the output at N baud (N/11 bytes per second); 0 = no pacing\n"
+        "  --baud N         pace the line at N baud both ways (N/11 bytes per second); 0 = none\n"
         "  --junk R         chance 0 <= R < 1 of noise bytes before an answer\n"
         "  --corrupt R      chance of a damaged header, row or page acknowledge (bad checksum)\n"
         "  --drop R         chance of a lost header, row or page acknowledge\n"

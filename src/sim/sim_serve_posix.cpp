@@ -115,7 +115,9 @@ class Server {
     void peerGone();
     void collect();
     void refillBudget(Clock::time_point now);
-    int pollTimeoutMs(Clock::time_point now) const;
+    void deliverInbound(Clock::time_point now);
+    Clock::duration byteTime(std::size_t n) const;
+    Clock::duration waitTime(Clock::time_point now) const;
 
     SimDevice& device_;
     ServeOptions options_;
@@ -126,6 +128,15 @@ class Server {
     std::deque<std::vector<std::uint8_t>> out_;
     std::size_t outOffset_ = 0;  // bytes of out_.front() already written
     double budget_ = 0;
+    bool lineBusy_ = false;  // answers are being sent: the budget refills at the line's rate
+    // Bytes from the console still crossing the paced line, with the time their last byte
+    // arrives: the device acts on a request only once all of it has come in.
+    struct Inbound {
+        std::vector<std::uint8_t> bytes;
+        Clock::time_point at;
+    };
+    std::deque<Inbound> in_;
+    Clock::time_point inLineFreeAt_ = Clock::now();
     Clock::time_point lastRefill_ = Clock::now();
     Clock::time_point lastTraffic_ = Clock::now();
     Clock::time_point lastIdle_ = Clock::now();
@@ -168,6 +179,7 @@ int Server::run() {
             device_.idleTick();
             lastIdle_ = now;
         }
+        deliverInbound(now);
         collect();
         refillBudget(now);
         writeLine(now);
@@ -188,7 +200,24 @@ int Server::run() {
             fds[n] = {listener_, POLLIN, 0};
             iListen = n++;
         }
-        const int r = poll(fds, static_cast<nfds_t>(n), pollTimeoutMs(now));
+        const auto wait = waitTime(now);
+#if defined(__linux__)
+        // Sub-millisecond waits keep the paced line close to its real rate.
+        timespec ts{};
+        const timespec* tsp = nullptr;
+        if (wait >= Clock::duration::zero()) {
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
+            ts.tv_sec = static_cast<time_t>(ns / 1000000000);
+            ts.tv_nsec = static_cast<long>(ns % 1000000000);
+            tsp = &ts;
+        }
+        const int r = ppoll(fds, static_cast<nfds_t>(n), tsp, nullptr);
+#else
+        const int r = poll(fds, static_cast<nfds_t>(n),
+                           wait < Clock::duration::zero()
+                               ? -1
+                               : static_cast<int>(std::chrono::ceil<milliseconds>(wait).count()));
+#endif
         if (r < 0) {
             if (errno == EINTR) continue;
             std::fprintf(stderr, "kyr-sim: poll: %s\n", std::strerror(errno));
@@ -236,8 +265,15 @@ void Server::readLine() {
     std::uint8_t buf[4096];
     const ssize_t n = read(lineFd(), buf, sizeof buf);
     if (n > 0) {
-        device_.receive(std::span(buf, static_cast<std::size_t>(n)));
-        lastTraffic_ = Clock::now();
+        const auto now = Clock::now();
+        lastTraffic_ = now;
+        if (!pacing()) {
+            device_.receive(std::span(buf, static_cast<std::size_t>(n)));
+            return;
+        }
+        const auto start = std::max(now, inLineFreeAt_);
+        inLineFreeAt_ = start + byteTime(static_cast<std::size_t>(n));
+        in_.push_back({std::vector<std::uint8_t>(buf, buf + n), inLineFreeAt_});
         return;
     }
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
@@ -257,6 +293,7 @@ void Server::peerGone() {
         note("console closed the pseudo-terminal");
     }
     // Bytes for a line nobody listens to are lost, as on a real serial line.
+    in_.clear();
     out_.clear();
     outOffset_ = 0;
     device_.takeOutput();
@@ -293,12 +330,34 @@ void Server::collect() {
     }
 }
 
+Clock::duration Server::byteTime(std::size_t n) const {
+    const double seconds = 11.0 * static_cast<double>(n) / static_cast<double>(options_.baud);
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+void Server::deliverInbound(Clock::time_point now) {
+    while (!in_.empty() && in_.front().at <= now) {
+        device_.receive(in_.front().bytes);
+        in_.pop_front();
+    }
+}
+
 void Server::refillBudget(Clock::time_point now) {
     if (!pacing()) return;
     const double rate = static_cast<double>(options_.baud) / 11.0;
-    const double elapsed = std::chrono::duration<double>(now - lastRefill_).count();
+    if (out_.empty()) {
+        // An idle line earns no credit: an answer starts going out when it is ready.
+        lineBusy_ = false;
+        budget_ = 0;
+    } else if (!lineBusy_) {
+        lineBusy_ = true;
+        budget_ = 1.0;  // the first byte starts now
+    } else {
+        const double elapsed = std::chrono::duration<double>(now - lastRefill_).count();
+        // Some slack for late wake-ups, never more than a few milliseconds of the line.
+        budget_ = std::min(budget_ + elapsed * rate, std::max(64.0, rate / 200.0));
+    }
     lastRefill_ = now;
-    budget_ = std::min(budget_ + elapsed * rate, std::max(16.0, rate / 100.0));
 }
 
 void Server::writeLine(Clock::time_point now) {
@@ -323,29 +382,30 @@ void Server::writeLine(Clock::time_point now) {
     }
 }
 
-int Server::pollTimeoutMs(Clock::time_point now) const {
-    using std::chrono::duration_cast;
-    long t = -1;
-    const auto consider = [&](long ms) {
-        t = t < 0 ? std::max(ms, 1L) : std::min(t, std::max(ms, 1L));
+// How long the loop may wait for the line or the control channel (negative: no limit).
+Clock::duration Server::waitTime(Clock::time_point now) const {
+    auto t = Clock::duration::min();
+    const auto consider = [&](Clock::duration d) {
+        if (d < Clock::duration::zero()) d = Clock::duration::zero();
+        t = t == Clock::duration::min() ? d : std::min(t, d);
     };
-    if (!options_.tcp && !ptyPeerPresent_) {
-        consider(static_cast<long>(duration_cast<milliseconds>(nextPeerCheck_ - now).count()));
-    }
+    if (!options_.tcp && !ptyPeerPresent_) consider(nextPeerCheck_ - now);
+    if (!in_.empty()) consider(in_.front().at - now);
     if (!out_.empty()) {
         if (now < nextChunkAt_) {
-            consider(static_cast<long>(
-                duration_cast<std::chrono::microseconds>(nextChunkAt_ - now).count() / 1000 + 1));
+            consider(nextChunkAt_ - now);
         } else if (pacing() && budget_ < 1.0) {
             const double rate = static_cast<double>(options_.baud) / 11.0;
-            consider(static_cast<long>(std::ceil((1.0 - budget_) / rate * 1000.0)));
+            consider(std::chrono::duration_cast<Clock::duration>(
+                std::chrono::duration<double>((1.0 - budget_) / rate)));
         }
     }
     if (options_.idleUpdates && connected() && out_.empty()) {
         const auto since = std::min(now - lastTraffic_, now - lastIdle_);
-        consider(static_cast<long>(duration_cast<milliseconds>(kIdleEvery - since).count()));
+        consider(kIdleEvery - since);
     }
-    return static_cast<int>(std::min(t, 60000L));
+    if (t == Clock::duration::min()) return Clock::duration(-1);
+    return std::min<Clock::duration>(t, std::chrono::seconds(60));
 }
 
 }  // namespace
