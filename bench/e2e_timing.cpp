@@ -1,0 +1,189 @@
+// Times a whole exchange with kyr-sim over a paced pseudo-terminal and compares it with the
+// time the bytes themselves need on the line (11 bits per byte, both directions, since the
+// protocol waits for each answer before the next request).
+//
+//   kyr-e2e-timing download|upload [--baud N] [--sim PATH]
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "console/console.h"
+#include "firmware/firmware.h"
+#include "gui/qt_platform.h"
+#include "gui/serial_adapters.h"
+#include "gui/simulator_process.h"
+
+namespace {
+
+// Counts the bytes crossing the port in each direction.
+class CountingPort : public kyr::SerialPort {
+public:
+    explicit CountingPort(kyr::SerialPort& inner) : inner_(inner) {}
+    std::size_t sent = 0, received = 0;
+
+    void setCommPort(int n) override { inner_.setCommPort(n); }
+    int commPort() const override { return inner_.commPort(); }
+    void setSettings(const std::string& s) override { inner_.setSettings(s); }
+    std::string settings() const override { return inner_.settings(); }
+    void setInputLen(int n) override { inner_.setInputLen(n); }
+    void setInputMode(kyr::InputMode m) override { inner_.setInputMode(m); }
+    void setInBufferSize(int n) override { inner_.setInBufferSize(n); }
+    void setOutBufferSize(int n) override { inner_.setOutBufferSize(n); }
+    void setPortOpen(bool open) override { inner_.setPortOpen(open); }
+    bool portOpen() const override { return inner_.portOpen(); }
+    void setRThreshold(int n) override { inner_.setRThreshold(n); }
+    int commEvent() const override { return inner_.commEvent(); }
+    std::vector<std::uint8_t> input() override {
+        auto b = inner_.input();
+        received += b.size();
+        return b;
+    }
+    void output(std::span<const std::uint8_t> bytes) override {
+        sent += bytes.size();
+        inner_.output(bytes);
+    }
+    void setOnComm(CommHandler h) override { inner_.setOnComm(std::move(h)); }
+
+private:
+    kyr::SerialPort& inner_;
+};
+
+// A Ui that answers the file dialog with one name and remembers the last status text.
+class BenchUi : public kyr::Ui {
+public:
+    std::string status, fileAnswer;
+    std::vector<std::string> messages;
+    std::function<void()> changed;
+
+    void setStatusText(const std::string& t) override {
+        status = t;
+        if (changed) changed();
+    }
+    void repaintStatus() override {}
+    void setDisplayText(const std::string&) override {}
+    void repaintDisplay() override {}
+    void setHeaderText(const std::string&) override {}
+    void showPicture(const kyr::Picture&) override {}
+    void setMousePointer(kyr::MousePointer) override {}
+    void setTurboFace(bool) override {}
+    void setProgress(int, int) override {}
+    void showMessage(const std::string& t) override {
+        messages.push_back(t);
+        if (changed) changed();
+    }
+    std::string prompt(const std::string&, const std::string&, const std::string&) override { return {}; }
+    std::string runFileDialog(const kyr::FileDialogRequest&) override { return fileAnswer; }
+    void showContrastDialog(std::string&, std::string&) override {}
+};
+
+// Runs the event loop until `done` holds or `timeoutMs` passes; false on time-out.
+bool runUntil(BenchUi& ui, const std::function<bool()>& done, int timeoutMs) {
+    if (done()) return true;
+    QEventLoop loop;
+    ui.changed = [&] {
+        if (done()) loop.quit();
+    };
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    ui.changed = nullptr;
+    return done();
+}
+
+std::vector<std::uint8_t> firmwareImage() {
+    std::vector<std::uint8_t> image(kyr::kFirmwareSize);
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>((i * 7 + 3) & 0xFF);
+    const std::uint16_t crc = kyr::firmwareImageCrc(image);
+    image[98302] = static_cast<std::uint8_t>(crc >> 8);
+    image[98303] = static_cast<std::uint8_t>(crc & 0xFF);
+    return image;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() < 2 || (args[1] != "download" && args[1] != "upload")) {
+        std::fprintf(stderr, "usage: kyr-e2e-timing download|upload [--baud N] [--sim PATH]\n");
+        return 2;
+    }
+    const bool upload = args[1] == "upload";
+    int baud = 115200;
+    QString simPath = kyr::SimulatorProcess::locate(QCoreApplication::applicationDirPath());
+    for (int i = 2; i + 1 < args.size(); i += 2) {
+        if (args[i] == "--baud") baud = args[i + 1].toInt();
+        else if (args[i] == "--sim") simPath = args[i + 1];
+    }
+
+    kyr::SimulatorProcess sim;
+    const QString pty = sim.start(simPath, {"--baud", QString::number(baud)});
+    if (pty.isEmpty()) {
+        std::fprintf(stderr, "kyr-e2e-timing: %s\n", qPrintable(sim.error()));
+        return 1;
+    }
+    kyr::PortMap map;
+    map.map(1, pty.toStdString());
+    kyr::RoutingSerialPort routed(map);
+    CountingPort port(routed);
+    BenchUi ui;
+    kyr::QtReplyTimer timer;
+    kyr::QtScheduler scheduler;
+    kyr::SystemClock clock;
+    kyr::Console con(port, ui, timer, clock, scheduler);
+    timer.setCallback([&] { con.entrytimer_Timer(); });
+
+    con.Form_Load();
+    if (!runUntil(ui, [&] { return con.link.linkEstablished; }, 5000)) {
+        std::fprintf(stderr, "kyr-e2e-timing: no link (%s)\n", ui.status.c_str());
+        return 1;
+    }
+    // The line settings of the exchange: the console's own (8N2), or 8N1 for the upload.
+    if (!upload) con.establishLink(1);
+    runUntil(ui, [&] { return con.link.linkEstablished; }, 5000);
+    QTemporaryDir dir;
+    if (upload) {
+        const auto image = firmwareImage();
+        ui.fileAnswer = QDir(dir.path()).filePath("kyr.bin").toStdString();
+        std::ofstream(ui.fileAnswer, std::ios::binary)
+            .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    }
+    // Let the link's own answers settle before counting.
+    QEventLoop settle;
+    QTimer::singleShot(300, &settle, &QEventLoop::quit);
+    settle.exec();
+
+    port.sent = port.received = 0;
+    QElapsedTimer clockStart;
+    clockStart.start();
+    bool ok = false;
+    if (upload) {
+        con.mnuUploadFile_Click();
+        ok = runUntil(ui, [&] {
+            return ui.status == "Code succesfully uploaded - KYR restarting" ||
+                   ui.status == "Communication Failed" || !ui.messages.empty();
+        }, 120000) && ui.status == "Code succesfully uploaded - KYR restarting";
+    } else {
+        con.mnudownloadlight_Click();
+        ok = runUntil(ui, [&] {
+            return con.download.imageComplete || ui.status == "Communication Failed";
+        }, 120000) && con.download.imageComplete;
+    }
+    const double elapsed = static_cast<double>(clockStart.nsecsElapsed()) / 1e9;
+    const std::size_t bytes = port.sent + port.received;
+    const double bound = 11.0 * static_cast<double>(bytes) / baud;
+    std::printf("%s at %d baud: %s\n", upload ? "firmware upload" : "screen image download", baud,
+                ok ? "completed" : "FAILED");
+    std::printf("  bytes sent %zu, received %zu\n", port.sent, port.received);
+    std::printf("  wire-time bound %.3f s, measured %.3f s, ratio %.4f\n", bound, elapsed,
+                elapsed / bound);
+    con.Form_Unload();
+    sim.stop();
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,14 @@
+#!/bin/sh
+# Times a screen-image download and a firmware upload against kyr-sim at 115200 baud and
+# prints each against the wire-time bound of the bytes exchanged (goal: ratio within 1.05).
+#   bench/e2e_timing.sh [BUILD-DIR]
+set -eu
+cd "$(dirname "$0")/.."
+build=${1:-build-release}
+./scripts/install-deps.sh
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKYR_TESTS=OFF >/dev/null
+cmake --build "$build" -j "$(nproc)" --target kyr-e2e-timing kyr-sim
+export QT_QPA_PLATFORM=offscreen
+for what in download upload; do
+    "$build/bench/kyr-e2e-timing" "$what" --baud 115200 --sim "$build/src/sim/kyr-sim"
+done

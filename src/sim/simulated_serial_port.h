@@ -1,0 +1,66 @@
+#pragma once
+// A serial port whose far end is a SimDevice in the same process: no OS resource, fully
+// deterministic. Writes go straight to the device; its answers wait in a queue until the
+// test delivers them, one receive event per piece.
+
+#include <deque>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "link/serial_port.h"
+#include "sim/sim_device.h"
+
+namespace kyr::sim {
+
+class SimulatedSerialPort : public SerialPort {
+  public:
+    explicit SimulatedSerialPort(SimDevice& device) : device_(device) {}
+
+    // Ports that exist (COM1 by default); opening another throws SerialError.
+    std::set<int> availablePorts{1};
+
+    void setCommPort(int n) override { commPort_ = n; }
+    int commPort() const override { return commPort_; }
+    void setSettings(const std::string& settings) override;
+    std::string settings() const override { return settings_; }
+    void setInputLen(int) override {}
+    void setInputMode(InputMode) override {}
+    void setInBufferSize(int) override {}
+    void setOutBufferSize(int) override {}
+    void setPortOpen(bool open) override;
+    bool portOpen() const override { return open_; }
+    void setRThreshold(int) override {}
+    int commEvent() const override { return event_; }
+    std::vector<std::uint8_t> input() override;
+    void output(std::span<const std::uint8_t> bytes) override;
+    void setOnComm(CommHandler handler) override { handler_ = std::move(handler); }
+
+    // Delivers the next piece of the device's answers and raises the receive event;
+    // false when nothing is waiting.
+    bool deliverNext();
+    // Delivers until nothing is waiting (answers to answers included), at most `limit`
+    // pieces; returns how many were delivered.
+    int deliverPending(int limit = 1000000);
+    bool hasPending();
+    // The line goes away: the port closes and a lost-device event is raised.
+    void loseDevice();
+
+    SimDevice& device() { return device_; }
+    // Every write of the console, in order.
+    std::vector<std::vector<std::uint8_t>> writes;
+
+  private:
+    void collect();
+
+    SimDevice& device_;
+    int commPort_ = 1;
+    std::string settings_ = "9600,N,8,1";
+    bool open_ = false;
+    int event_ = kCommEventNone;
+    std::deque<std::vector<std::uint8_t>> queue_;
+    std::vector<std::uint8_t> pending_;
+    CommHandler handler_;
+};
+
+}  // namespace kyr::sim
