@@ -1,5 +1,12 @@
 #include "kyrctl_support.h"
 
+#include <QDeadlineTimer>
+
+#if !defined(_WIN32)
+#include <signal.h>
+#include <sys/types.h>
+#endif
+
 #include "cli_test_support.h"
 #include "console/console.h"
 #include "fakes/fakes.h"
@@ -23,6 +30,115 @@ RunResult runKyrctl(const QStringList& args, const QString& workDir) {
     r.err = p.readAllStandardError().toStdString();
     return r;
 }
+
+namespace {
+constexpr int kLongWaitMs = 60000;  // bounds every wait on a process; never reached normally
+}
+
+KyrctlProcess::KyrctlProcess(const QStringList& args) {
+    process_.start(QStringLiteral(KYRCTL_EXE), args);
+    process_.waitForStarted(kLongWaitMs);
+}
+
+KyrctlProcess::~KyrctlProcess() {
+    if (process_.state() != QProcess::NotRunning) {
+        process_.kill();
+        process_.waitForFinished(kLongWaitMs);
+    }
+}
+
+void KyrctlProcess::collect() {
+    out_ += process_.readAllStandardOutput().toStdString();
+    err_ += process_.readAllStandardError().toStdString();
+}
+
+bool KyrctlProcess::waitFor(QProcess::ProcessChannel channel, const std::string& text) {
+    // waitForReadyRead waits on the read channel: the one being watched.
+    process_.setReadChannel(channel);
+    const std::string& seen = channel == QProcess::StandardError ? err_ : out_;
+    QDeadlineTimer deadline(kLongWaitMs);
+    for (;;) {
+        collect();
+        if (seen.find(text) != std::string::npos) return true;
+        if (process_.state() == QProcess::NotRunning || deadline.hasExpired()) return false;
+        process_.waitForReadyRead(static_cast<int>(deadline.remainingTime()));
+    }
+}
+
+RunResult KyrctlProcess::finish() {
+    RunResult r;
+    r.finished = process_.waitForFinished(kLongWaitMs);
+    r.exitCode =
+        r.finished && process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+    collect();
+    r.out = out_;
+    r.err = err_;
+    return r;
+}
+
+#if defined(KYR_SIM_EXE)
+SimProcess::SimProcess(const QStringList& options) {
+    process_.setProcessChannelMode(QProcess::SeparateChannels);
+    process_.start(QStringLiteral(KYR_SIM_EXE), QStringList{"--pty"} + options);
+    if (!process_.waitForStarted(kLongWaitMs)) return;
+    QDeadlineTimer deadline(kLongWaitMs);
+    while (pending_.find('\n') == std::string::npos && !deadline.hasExpired() &&
+           process_.state() == QProcess::Running) {
+        process_.waitForReadyRead(static_cast<int>(deadline.remainingTime()));
+        pending_ += process_.readAllStandardOutput().toStdString();
+    }
+    const auto nl = pending_.find('\n');
+    if (nl == std::string::npos) return;
+    path_ = pending_.substr(0, nl);
+    pending_.erase(0, nl + 1);
+}
+
+SimProcess::~SimProcess() {
+    freeze(false);
+    if (process_.state() == QProcess::NotRunning) return;
+    process_.write("quit\n");
+    process_.closeWriteChannel();
+    if (!process_.waitForFinished(kLongWaitMs)) {
+        process_.kill();
+        process_.waitForFinished(kLongWaitMs);
+    }
+}
+
+QStringList SimProcess::com() const {
+    return {"--com", QString::fromStdString("1=" + path_)};
+}
+
+std::string SimProcess::command(const std::string& line) {
+    process_.write(QByteArray::fromStdString(line + "\n"));
+    process_.waitForBytesWritten(kLongWaitMs);
+    QDeadlineTimer deadline(kLongWaitMs);
+    for (;;) {
+        pending_ += process_.readAllStandardOutput().toStdString();
+        // The reply ends with a line "ok" or "error: ...".
+        std::size_t start = 0;
+        for (std::size_t nl; (nl = pending_.find('\n', start)) != std::string::npos;
+             start = nl + 1) {
+            const std::string l = pending_.substr(start, nl - start);
+            if (l == "ok" || l.rfind("error: ", 0) == 0) {
+                std::string reply = pending_.substr(0, nl + 1);
+                pending_.erase(0, nl + 1);
+                return reply;
+            }
+        }
+        if (deadline.hasExpired() || process_.state() != QProcess::Running) return pending_;
+        process_.waitForReadyRead(static_cast<int>(deadline.remainingTime()));
+    }
+}
+
+void SimProcess::freeze(bool frozen) {
+#if !defined(_WIN32)
+    if (process_.state() == QProcess::Running)
+        ::kill(static_cast<pid_t>(process_.processId()), frozen ? SIGSTOP : SIGCONT);
+#else
+    (void)frozen;
+#endif
+}
+#endif  // KYR_SIM_EXE
 
 PixelArray testImage(int w, int h, int seed) {
     PixelArray img(w, h);

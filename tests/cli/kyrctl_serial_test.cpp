@@ -1,0 +1,331 @@
+// kyrctl on the line: run as a process against kyr-sim on a pseudo-terminal. What it prints
+// and saves is compared with the same console driven in-process over a simulated device with
+// the same seed and the same bytes.
+#include <gtest/gtest.h>
+
+#if defined(KYR_SIM_EXE) && !defined(_WIN32)
+
+#include <filesystem>
+
+#include "cli_test_support.h"
+#include "console/console.h"
+#include "fakes/fakes.h"
+#include "files/kyr_codec.h"
+#include "firmware/firmware.h"
+#include "kyrctl_support.h"
+#include "sim/sim_device.h"
+#include "sim/simulated_serial_port.h"
+
+namespace kyr::test {
+namespace {
+
+QString q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// The console over an in-process device: what kyrctl's run should have shown.
+struct InProcess {
+    sim::SimulatedSerialPort port;
+    FakeUi ui;
+    FakeReplyTimer timer;
+    FakeClock clock;
+    FakeScheduler scheduler;
+    Console con{port, ui, timer, clock, scheduler};
+    explicit InProcess(sim::SimDevice& device) : port(device) {
+        con.Form_Load();
+        port.deliverPending();
+    }
+    ~InProcess() {
+        con.Form_Unload();
+        port.deliverPending();
+    }
+};
+
+// kyrctl's standard output for these display texts.
+std::string printedDisplays(const std::vector<std::string>& texts) {
+    std::string out;
+    for (const auto& t : texts) out += printed(t);
+    return out;
+}
+
+// The samples of an image file, row-major as the device holds them.
+std::vector<std::uint16_t> fileSamples(const std::string& name, int& w, int& h) {
+    const auto bytes = readBytes(name);
+    const KyrLoadResult r = decodeKyrFile(bytes, "", KyrDecodeMode::Image);
+    if (r.status != KyrLoadResult::Ok) return {};
+    w = r.pixels.cols();
+    h = r.pixels.rows();
+    std::vector<std::uint16_t> out;
+    for (int y = 1; y <= h; ++y)
+        for (int x = 1; x <= w; ++x)
+            out.push_back(static_cast<std::uint16_t>(r.pixels.sample(x, y)));
+    return out;
+}
+
+std::vector<std::uint8_t> firmware(bool goodCrc) {
+    std::vector<std::uint8_t> image(kFirmwareSize);
+    std::uint32_t s = 12345;
+    for (auto& b : image) {
+        s = s * 1103515245u + 12345u;
+        b = static_cast<std::uint8_t>(s >> 16);
+    }
+    const std::uint16_t crc = firmwareImageCrc(image);
+    image[kFirmwareCrcHighAt] = static_cast<std::uint8_t>(crc >> 8);
+    image[kFirmwareCrcLowAt] = static_cast<std::uint8_t>(crc & 0xFF);
+    if (!goodCrc) image[1000] ^= 0x40;
+    return image;
+}
+
+class KyrctlSerial : public ::testing::Test {
+  protected:
+    ScratchDir dir;
+};
+
+TEST_F(KyrctlSerial, LinkKeysAndDisplayPrintWhatTheDeviceShows) {
+    SimProcess sim({"--seed", "7"});
+    ASSERT_FALSE(sim.path().empty());
+    sim::SimOptions options;
+    options.seed = 7;
+    sim::SimDevice device(options);
+
+    const RunResult link = runKyrctl(sim.com() + QStringList{"link"});
+    EXPECT_EQ(link.exitCode, 0) << link.err;
+    EXPECT_TRUE(contains(link.err, "Link Established")) << link.err;
+    EXPECT_EQ(link.out, "");
+    { InProcess same(device); }
+
+    const QStringList keys{"Parameter", "Up", "Turbo", "Up", "Value"};
+    const RunResult pressed = runKyrctl(sim.com() + QStringList{"--quiet", "keys"} + keys);
+    EXPECT_EQ(pressed.exitCode, 0) << pressed.err;
+    EXPECT_EQ(pressed.err, "");
+    std::vector<std::string> shown;
+    {
+        InProcess same(device);
+        same.con.cmdparameter_Click();
+        same.port.deliverPending();
+        same.con.cmdup_Click();
+        same.port.deliverPending();
+        same.con.cmdturbo_Click();
+        same.port.deliverPending();
+        same.con.cmdup_Click();
+        same.port.deliverPending();
+        same.con.cmdvalue_Click();
+        same.port.deliverPending();
+        shown = same.ui.displayHistory;
+    }
+    ASSERT_EQ(shown.size(), 6u);  // the link's text and one per key
+    EXPECT_EQ(pressed.out, printedDisplays(shown));
+    // The masks as the window sends them: Turbo on makes the second Up 0x2008.
+    EXPECT_EQ(device.stats().keys,
+              (std::vector<std::uint16_t>{0x0010, 0x2000, 0x0008, 0x2008, 0x0040}));
+    EXPECT_TRUE(contains(sim.command("status"), "keys: 5")) << sim.command("status");
+
+    const RunResult display = runKyrctl(sim.com() + QStringList{"display"});
+    EXPECT_EQ(display.exitCode, 0) << display.err;
+    std::vector<std::string> first;
+    {
+        InProcess same(device);
+        first = same.ui.displayHistory;
+    }
+    ASSERT_FALSE(first.empty());
+    EXPECT_EQ(display.out, printed(first[0]));
+    EXPECT_EQ(lines(display.out).size(), 2u);
+
+    // Following: a text the device shows meanwhile is printed too, until Ctrl-C or a
+    // termination request ends it.
+    KyrctlProcess follow(sim.com() + QStringList{"display", "--follow"});
+    ASSERT_TRUE(follow.waitForStderr("Link Established"));
+    EXPECT_TRUE(contains(sim.command("display Followed text|second line"), "ok"));
+    EXPECT_TRUE(follow.waitForStdout("second line"));
+    follow.terminate();
+    const RunResult followed = follow.finish();
+    EXPECT_EQ(followed.exitCode, 0) << followed.err;
+    EXPECT_TRUE(contains(followed.out, "Followed text")) << followed.out;
+    EXPECT_TRUE(contains(followed.out, "\nsecond line")) << followed.out;
+}
+
+TEST_F(KyrctlSerial, DownloadSavesTheScreenImageBitExactAndPrintsThePanel) {
+    SimProcess sim({"--seed", "11"});
+    ASSERT_FALSE(sim.path().empty());
+    sim::SimOptions options;
+    options.seed = 11;
+    sim::SimDevice device(options);
+
+    const std::string out = dir.name("shot.KYR");
+    const RunResult r = runKyrctl(sim.com() + QStringList{"download", "-o", q(out)});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(contains(r.err, out + " saved")) << r.err;
+
+    std::string panel;
+    {
+        InProcess same(device);
+        same.con.mnudownloadlight_Click();
+        same.port.deliverPending();
+        ASSERT_TRUE(same.con.download.imageComplete);
+        panel = same.ui.headerText;
+    }
+    EXPECT_EQ(r.out, printed(panel));
+
+    const sim::SimImage& sent = device.image(31);
+    int w = 0, h = 0;
+    const auto samples = fileSamples(out, w, h);
+    EXPECT_EQ(w, sent.width());
+    EXPECT_EQ(h, sent.height());
+    EXPECT_TRUE(samples == sent.pixels) << "the saved image differs from the device's";
+
+    // Never over a file: refused before the device is asked for anything.
+    const auto before = readBytes(out);
+    const std::string headersBefore = sim.command("status");
+    const RunResult again = runKyrctl(sim.com() + QStringList{"--quiet", "download", "-o", q(out)});
+    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_TRUE(contains(again.err, out + " already exists!")) << again.err;
+    EXPECT_EQ(again.out, "");
+    EXPECT_EQ(readBytes(out), before);
+    EXPECT_EQ(sim.command("status"), headersBefore);  // the device heard nothing
+}
+
+TEST_F(KyrctlSerial, DownloadAllSavesEveryFilledBufferWithItsCompanions) {
+    SimProcess sim({"--seed", "5", "--buffers", "0,2,3"});
+    ASSERT_FALSE(sim.path().empty());
+    sim::SimOptions options;
+    options.seed = 5;
+    options.filledBuffers = {0, 2, 3};
+    sim::SimDevice device(options);
+
+    const std::string base = dir.name("night");
+    const RunResult r = runKyrctl(sim.com() + QStringList{"download-all", "-o", q(base)});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    // Buffer 0 plain, buffer 2 summed (track list), buffer 3 mosaic (mosaic data).
+    EXPECT_EQ(lines(r.out),
+              (std::vector<std::string>{base + "001.KYR", base + "002.KYR", base + "002.trk",
+                                        base + "003.KYR", base + "003.txt"}));
+    const int buffers[] = {0, 2, 3};
+    for (int i = 0; i < 3; ++i) {
+        int w = 0, h = 0;
+        const auto samples = fileSamples(base + "00" + std::to_string(i + 1) + ".KYR", w, h);
+        EXPECT_TRUE(samples == device.image(buffers[i]).pixels) << "buffer " << buffers[i];
+    }
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"night001.KYR", "night002.KYR", "night002.trk",
+                                                     "night003.KYR", "night003.txt"}));
+
+    // The same base again: the first save is refused, Download All ends, nothing is replaced.
+    const auto first = readBytes(base + "001.KYR");
+    const RunResult again = runKyrctl(sim.com() + QStringList{"download-all", "-o", q(base)});
+    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_TRUE(contains(again.err, base + "001.KYR already exists!")) << again.err;
+    EXPECT_EQ(again.out, "");
+    EXPECT_EQ(readBytes(base + "001.KYR"), first);
+    EXPECT_EQ(dir.names().size(), 5u);
+}
+
+TEST_F(KyrctlSerial, CaptureWritesTheRecordsAndEndsAsEndDataCapture) {
+    SimProcess sim({"--seed", "3"});
+    ASSERT_FALSE(sim.path().empty());
+    const std::string base = dir.name("guide");
+
+    KyrctlProcess capture(sim.com() + QStringList{"capture", "-o", q(base), "--records", "3"});
+    // The capture runs once the name is taken.
+    ASSERT_TRUE(capture.waitForStderr(base + " selected"));
+    const std::vector<std::string> texts{"Star at 101.5 88.2", "Star at 101.7 88.0",
+                                         "Star at 101.6 88.1", "Star at 101.9 87.9"};
+    for (const auto& t : texts)
+        EXPECT_TRUE(contains(sim.command("display " + t + "|guiding"), "ok"));
+    const RunResult r = capture.finish();
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, base + ".txt\n");
+
+    const auto bytes = readBytes(base + ".txt");
+    const std::string text(bytes.begin(), bytes.end());
+    EXPECT_EQ(text.rfind("\"Text Capture of 2x24 Displayed Information\r\n", 0), 0u) << text;
+    std::vector<std::string> records;
+    for (const auto& l : lines(text))
+        if (contains(l, "guiding") || contains(l, "KYR")) records.push_back(l);
+    // At least three records, in the order shown. Texts that arrive in one piece are kept
+    // together, and the first may be the greeting the link brought.
+    ASSERT_GE(records.size(), 3u) << text;
+    const std::size_t from = contains(records[0], texts[0]) ? 0 : 1;
+    ASSERT_LE(records.size() - from, texts.size()) << text;
+    for (std::size_t i = from; i < records.size(); ++i)
+        EXPECT_TRUE(contains(records[i], texts[i - from])) << records[i];
+    EXPECT_TRUE(contains(text, "Ending Time ")) << text;
+
+    // Never over an earlier capture.
+    const RunResult again =
+        runKyrctl(sim.com() + QStringList{"capture", "-o", q(base), "--seconds", "1"});
+    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_TRUE(contains(again.err, base + ".txt already exists!")) << again.err;
+    EXPECT_EQ(readBytes(base + ".txt"), bytes);
+
+    // A termination request ends the capture as End Data Capture does.
+    KyrctlProcess stopped(sim.com() +
+                          QStringList{"capture", "-o", q(dir.name("stopped")), "--seconds", "60"});
+    ASSERT_TRUE(stopped.waitForStderr("stopped selected"));
+    stopped.terminate();
+    const RunResult ended = stopped.finish();
+    EXPECT_EQ(ended.exitCode, 0) << ended.err;
+    EXPECT_EQ(ended.out, dir.name("stopped") + ".txt\n");
+    EXPECT_TRUE(std::filesystem::exists(dir.name("stopped.txt")));
+}
+
+TEST_F(KyrctlSerial, UploadSendsAGoodFirmwareFileAndRefusesABadOne) {
+    SimProcess sim({"--seed", "2"});
+    ASSERT_FALSE(sim.path().empty());
+    const auto good = firmware(true);
+    writeBytes(dir.name("good.bin"), good);
+    writeBytes(dir.name("bad.bin"), firmware(false));
+    std::vector<std::uint8_t> shortFile(good.begin(), good.end() - 1);
+    writeBytes(dir.name("short.bin"), shortFile);
+
+    RunResult r = runKyrctl(sim.com() + QStringList{"upload", q(dir.name("bad.bin"))});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(contains(r.err, "Code CRC check failed - code file is bad")) << r.err;
+    r = runKyrctl(sim.com() + QStringList{"--quiet", "upload", q(dir.name("short.bin"))});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(contains(r.err, "File length doesn not match expected '.bin' file")) << r.err;
+    r = runKyrctl(sim.com() + QStringList{"upload", q(dir.name("good.txt"))});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(contains(r.err, "KYR code will be in a '.bin' file")) << r.err;
+    EXPECT_TRUE(contains(sim.command("status"), "upload: none"));
+
+    r = runKyrctl(sim.com() + QStringList{"upload", q(dir.name("good.bin"))});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(contains(r.err, "Code succesfully uploaded - KYR restarting")) << r.err;
+    EXPECT_TRUE(contains(sim.command("status"), "upload: accepted"));
+}
+
+TEST_F(KyrctlSerial, ASilentDeviceOrAMissingPortEndsInTheConsolesMessage) {
+    RunResult r = runKyrctl({"--com", "1=/dev/kyr-no-such-port", "link"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(contains(r.err, "Unable to open COM1")) << r.err;
+    r = runKyrctl({"--quiet", "--com", "2=/dev/kyr-no-such-port", "--port", "COM2", "link"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(contains(r.err, "COM2 not available")) << r.err;
+
+    // Paced at 9600 baud the screen image takes over a minute, so a device that falls silent
+    // after the link leaves the download to the reply timer.
+    SimProcess sim({"--seed", "4", "--baud", "9600"});
+    ASSERT_FALSE(sim.path().empty());
+    KyrctlProcess download(
+        sim.com() + QStringList{"--baud", "9600", "download", "-o", q(dir.name("never.KYR"))});
+    ASSERT_TRUE(download.waitForStderr("Link Established"));
+    sim.freeze(true);
+    r = download.finish();
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(contains(r.err, "Communication Failed")) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.name("never.KYR")));
+
+    // Nothing answers the link request: the stated timeout ends the wait.
+    r = runKyrctl(sim.com() + QStringList{"--timeout", "0.5", "link"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(contains(r.err, "Link not established!")) << r.err;
+    sim.freeze(false);
+}
+
+}  // namespace
+}  // namespace kyr::test
+
+#endif
