@@ -166,9 +166,10 @@ void Console::showStatus(const std::string& text, bool repaint) {
 void Console::writePacket(const std::vector<std::uint8_t>& packet, bool testPortOpen) {
     txPacket = packet;
     if (!link.portOpen || !port_.portOpen()) {
-        // Senders without the port test must not write to a closed port either.
+        // Senders without the port test must not write to a closed port either; they stay
+        // silent so that the message of the operation that called them (a file saved while
+        // working offline, say) is not replaced.
         if (testPortOpen) ui_.showMessage(kNoPortMessage);
-        else showStatus(kNoPortMessage);
         return;
     }
     port_.output(txPacket);

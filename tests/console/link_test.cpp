@@ -29,8 +29,10 @@ TEST_F(ConsoleTest, StartUpWithoutCom1WritesNothing) {
     EXPECT_TRUE(port.writes.empty());
     EXPECT_EQ(ui.status, "Unable to open COM1");
     // Senders that test the port refuse with a message box; those that don't never write.
-    con.cmdfocus_Click();
     con.sendLinkRequest(1);
+    con.sendSaveAck(0);
+    EXPECT_EQ(ui.status, "Unable to open COM1");  // silent: the caller's message stands
+    con.cmdfocus_Click();
     EXPECT_TRUE(port.writes.empty());
     EXPECT_EQ(ui.messages, std::vector<std::string>{"No COM port is open to KYR"});
     // Shutdown with the port closed sends nothing.
