@@ -154,8 +154,8 @@ FitsEncodeResult encodeFits(const ImageHeader& hdr, const PixelArray& pixels, in
         focal /= 2.54;
         area /= 6.4516;
     }
-    w.keyFixed("FOCALLEN", focal, 2, "[inch] focal length");
-    w.keyFixed("APTAREA", area, 3, "[inch^2] effective aperture area");
+    if (focal > 0) w.keyFixed("FOCALLEN", focal, 2, "[inch] focal length");
+    if (area > 0) w.keyFixed("APTAREA", area, 3, "[inch^2] effective aperture area");
     if (hdr.pixelSize > 0.0f) {
         const double microns = static_cast<double>(hdr.pixelSize) * 1000.0;
         w.keyFixed("XPIXSZ", microns, 2, "[um] pixel width");

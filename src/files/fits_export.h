@@ -17,8 +17,8 @@ struct FitsEncodeResult {
 };
 
 // The primary array of width x height samples, row 1 of the image first (ROWORDER TOP-DOWN),
-// with the header values. Keywords whose value is unknown (zero pixel size or gain, empty
-// filter, a date that does not convert) are left out rather than written as 0.
+// with the header values. Keywords whose value is unknown (zero optics, pixel size or gain,
+// an empty filter, a date that does not convert) are left out rather than written as 0.
 FitsEncodeResult encodeFits(const ImageHeader& hdr, const PixelArray& pixels, int width,
                             int height);
 

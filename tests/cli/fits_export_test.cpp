@@ -121,6 +121,8 @@ TEST(FitsExport, UnknownValuesAreLeftOutAndAStrangeDateIsKeptAsAComment) {
     EXPECT_EQ(fits.key("SNAPSHOT"), "1");
     EXPECT_FALSE(fits.has("DATE-OBS"));
     EXPECT_FALSE(fits.has("XPIXSZ"));
+    EXPECT_FALSE(fits.has("FOCALLEN"));
+    EXPECT_FALSE(fits.has("APTAREA"));
     EXPECT_FALSE(fits.has("EGAIN"));
     EXPECT_FALSE(fits.has("FILTER"));
     bool rawDate = false;
