@@ -169,6 +169,14 @@ int fail(CliUi& ui, const std::string& why) {
     return kExitFailed;
 }
 
+// The folder an output goes to, checked before the device is asked for anything.
+std::string missingFolder(const std::string& typed) {
+    const fs::path folder = fs::path(typed).parent_path();
+    std::error_code ec;
+    if (folder.empty() || fs::is_directory(folder, ec)) return {};
+    return "the folder " + folder.string() + " does not exist";
+}
+
 // ---------------------------------------------------------------- the console on files
 
 struct OfflineConsole {
@@ -498,6 +506,7 @@ int runDisplay(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
 }
 
 int runDownload(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
+    if (const std::string err = missingFolder(a.output); !err.empty()) return fail(ui, err);
     const ConsoleName out = consoleName(a.output);
     // Refused before the device is troubled: the console would not write over it.
     const std::string kyrName = cutBeforeFirstDot(out.name) + ".KYR";
@@ -540,6 +549,7 @@ int runDownload(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
 }
 
 int runDownloadAll(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
+    if (const std::string err = missingFolder(a.output); !err.empty()) return fail(ui, err);
     const ConsoleName base = consoleName(a.output);
     FolderScope folder(base.folder);  // the images are saved as they arrive
     if (!folder.error().empty()) return fail(ui, folder.error());
@@ -576,6 +586,7 @@ int runDownloadAll(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
 }
 
 int runCapture(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
+    if (const std::string err = missingFolder(a.output); !err.empty()) return fail(ui, err);
     const ConsoleName base = consoleName(a.output);
     FolderScope folder(base.folder);
     if (!folder.error().empty()) return fail(ui, folder.error());

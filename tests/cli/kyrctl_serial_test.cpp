@@ -186,6 +186,12 @@ TEST_F(KyrctlSerial, DownloadSavesTheScreenImageBitExactAndPrintsThePanel) {
     EXPECT_EQ(again.out, "");
     EXPECT_EQ(readBytes(out), before);
     EXPECT_EQ(sim.command("status"), headersBefore);  // the device heard nothing
+    const RunResult nowhere =
+        runKyrctl(sim.com() + QStringList{"download", "-o", q(dir.name("absent/shot.KYR"))});
+    EXPECT_EQ(nowhere.exitCode, 1);
+    EXPECT_TRUE(contains(nowhere.err, "the folder " + dir.name("absent") + " does not exist"))
+        << nowhere.err;
+    EXPECT_EQ(sim.command("status"), headersBefore);
 }
 
 TEST_F(KyrctlSerial, DownloadAllSavesEveryFilledBufferWithItsCompanions) {
