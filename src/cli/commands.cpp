@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <set>
+#include <span>
 #include <system_error>
 
 #include "cli/offline_devices.h"
@@ -93,18 +95,20 @@ bool isLineFailure(const std::string& s) {
     return s == "Communication Failed" || contains(s, " connection lost") || s == kNoPortMessage;
 }
 
-// What the console had said up to a point, so that a wait looks only at what came after.
+// What the console had said up to a point, so that a look afterwards sees only what came
+// after.
 struct Mark {
-    std::size_t status = 0, messages = 0, display = 0;
+    std::size_t status = 0, messages = 0;
 };
 
 Mark markOf(const CliUi& ui) {
-    return {ui.statusHistory().size(), ui.messages().size(), ui.displayHistory().size()};
+    return {ui.statusHistory().size(), ui.messages().size()};
 }
 
-std::vector<std::string> statusesSince(const CliUi& ui, const Mark& m) {
+std::span<const std::string> statusesSince(const CliUi& ui, const Mark& m) {
     const auto& h = ui.statusHistory();
-    return {h.begin() + static_cast<std::ptrdiff_t>(std::min(m.status, h.size())), h.end()};
+    const std::size_t from = std::min(m.status, h.size());
+    return {h.data() + from, h.size() - from};
 }
 
 bool statusSince(const CliUi& ui, const Mark& m, const std::string& text) {
@@ -112,13 +116,52 @@ bool statusSince(const CliUi& ui, const Mark& m, const std::string& text) {
     return std::find(s.begin(), s.end(), text) != s.end();
 }
 
-// A message box or a failed line since the mark: the failure text.
-std::optional<std::string> troubleSince(const CliUi& ui, const Mark& m) {
-    if (ui.messages().size() > m.messages) return ui.messages()[m.messages];
-    for (const auto& s : statusesSince(ui, m))
-        if (isLineFailure(s)) return s;
-    return std::nullopt;
-}
+// Follows what the console says from a point on, looking at each text once, so that a long
+// wait (a night's capture) costs no more per event than a short one.
+class Watch {
+  public:
+    explicit Watch(const CliUi& ui, std::set<std::string> lookFor = {})
+        : ui_(ui),
+          next_(ui.statusHistory().size()),
+          messagesAt_(ui.messages().size()),
+          lookFor_(std::move(lookFor)) {}
+
+    // Takes in what came since the last look.
+    void update() {
+        const auto& h = ui_.statusHistory();
+        for (; next_ < h.size(); ++next_) {
+            const std::string& s = h[next_];
+            if (startsWith(s, "Logging Record Number "))
+                ++records_;
+            else if (!trouble_ && isLineFailure(s))
+                trouble_ = s;
+            else if (lookFor_.count(s) != 0)
+                seen_.insert(s);
+        }
+        if (!trouble_ && ui_.messages().size() > messagesAt_)
+            trouble_ = ui_.messages()[messagesAt_];
+    }
+    // A text given at construction that the console has shown since.
+    bool saw(const std::string& text) const { return seen_.count(text) != 0; }
+    // Records appended to the capture log since.
+    int records() const { return records_; }
+    // The first message box or failed line since.
+    const std::optional<std::string>& trouble() const { return trouble_; }
+    // The wait's verdict on trouble: Failed with its text, else Pending.
+    Check troubleCheck(std::string& failure) const {
+        if (!trouble_) return Check::Pending;
+        failure = *trouble_;
+        return Check::Failed;
+    }
+
+  private:
+    const CliUi& ui_;
+    std::size_t next_;
+    std::size_t messagesAt_;
+    std::set<std::string> lookFor_, seen_;
+    int records_ = 0;
+    std::optional<std::string> trouble_;
+};
 
 // Files written and failures of the writers since the mark; false when something was not
 // written (reported on standard error as the console worded it).
@@ -338,14 +381,11 @@ class LineSession {
             failure = ui_.lastStatus();
             return false;
         }
-        const Mark m = markOf(ui_);
+        Watch w(ui_);
         const WaitResult r = waiter_.run([&](std::string& f) {
+            w.update();
             if (con_.link.linkEstablished) return Check::Done;
-            if (auto t = troubleSince(ui_, m)) {
-                f = *t;
-                return Check::Failed;
-            }
-            return Check::Pending;
+            return w.troubleCheck(f);
         });
         return finished(r, failure, ui_.lastStatus() + " (no answer from the KYR)");
     }
@@ -452,19 +492,18 @@ int runKeys(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
     std::string failure;
     if (!s.open(failure)) return fail(ui, failure);
     for (const auto& name : a.keys) {
-        const Mark m = markOf(ui);
+        const std::string acknowledged = "Keypress acknowledged";
+        const std::string refused = "KYR did not understand command";
+        Watch w(ui, {acknowledged, refused});
         pressKey(s.con(), *keyByName(name));
         const WaitResult r = s.waiter().run([&](std::string& f) {
-            if (statusSince(ui, m, "Keypress acknowledged")) return Check::Done;
-            if (statusSince(ui, m, "KYR did not understand command")) {
-                f = "KYR did not understand command";
+            w.update();
+            if (w.saw(acknowledged)) return Check::Done;
+            if (w.saw(refused)) {
+                f = refused;
                 return Check::Failed;
             }
-            if (auto t = troubleSince(ui, m)) {
-                f = *t;
-                return Check::Failed;
-            }
-            return Check::Pending;
+            return w.troubleCheck(f);
         });
         if (!s.finished(r, failure, "Keypress not acknowledged")) return fail(ui, failure);
     }
@@ -477,15 +516,12 @@ int runDisplay(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
     LineSession s(a, ui, png);
     std::string failure;
     if (!s.open(failure)) return fail(ui, failure);
-    const Mark m = markOf(ui);
+    Watch w(ui);
     if (!a.follow) {
         const WaitResult r = s.waiter().run([&](std::string& f) {
+            w.update();
             if (!ui.displayHistory().empty()) return Check::Done;
-            if (auto t = troubleSince(ui, m)) {
-                f = *t;
-                return Check::Failed;
-            }
-            return Check::Pending;
+            return w.troubleCheck(f);
         });
         if (!s.finished(r, failure, "No display text received from the KYR"))
             return fail(ui, failure);
@@ -494,11 +530,8 @@ int runDisplay(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
     // Following: until the stated time, Ctrl-C, or the line fails.
     const WaitResult r = s.waiter().run(
         [&](std::string& f) {
-            if (auto t = troubleSince(ui, m)) {
-                f = *t;
-                return Check::Failed;
-            }
-            return Check::Pending;
+            w.update();
+            return w.troubleCheck(f);
         },
         false, a.seconds);
     if (r.end == WaitEnd::Failed) return fail(ui, r.failure);
@@ -518,14 +551,12 @@ int runDownload(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
     std::string failure;
     if (!s.open(failure)) return fail(ui, failure);
     ui.setProgressLabel("rows");
-    const Mark m = markOf(ui);
+    Watch w(ui);
     con.mnudownloadlight_Click();
     const WaitResult r = s.waiter().run([&](std::string& f) {
+        w.update();
         if (con.download.imageComplete) return Check::Done;
-        if (auto t = troubleSince(ui, m)) {
-            f = *t;
-            return Check::Failed;
-        }
+        if (w.troubleCheck(f) == Check::Failed) return Check::Failed;
         if (!con.download.awaitingHeader && !con.download.receivingRows) {
             // A header of height 0 ends the transfer without a word.
             f = ui.lastStatus() == "Header data being received per host request"
@@ -562,14 +593,14 @@ int runDownloadAll(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
     const Mark m = markOf(ui);
     const int pictures = ui.pictureCount();
     bool started = false;
+    const std::string empty = "KYR data buffers are empty";
+    Watch w(ui, {empty});
     ui.queueFile(base.name);
     con.mnuflashdownload_Click();
     const WaitResult r = s.waiter().run([&](std::string& f) {
-        if (auto t = troubleSince(ui, m)) {
-            f = *t;
-            return Check::Failed;
-        }
-        if (statusSince(ui, m, "KYR data buffers are empty")) return Check::Done;
+        w.update();
+        if (w.troubleCheck(f) == Check::Failed) return Check::Failed;
+        if (w.saw(empty)) return Check::Done;
         started |= con.download.downloadAllActive || ui.pictureCount() > pictures;
         if (started && !con.download.awaitingHeader && !con.download.receivingRows) {
             if (con.download.downloadAllActive) {
@@ -610,18 +641,12 @@ int runCapture(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
     con.mnuStartCapture_Click();
 
     const int want = a.records.value_or(0);
-    int records = 0;
+    Watch w(ui);
     const WaitResult r = s.waiter().run(
         [&](std::string& f) {
-            records = 0;
-            for (const auto& st : statusesSince(ui, m))
-                if (startsWith(st, "Logging Record Number ")) ++records;
-            if (want > 0 && records >= want) return Check::Done;
-            if (auto t = troubleSince(ui, m)) {
-                f = *t;
-                return Check::Failed;
-            }
-            return Check::Pending;
+            w.update();
+            if (want > 0 && w.records() >= want) return Check::Done;
+            return w.troubleCheck(f);
         },
         want > 0, a.seconds);
 
@@ -630,7 +655,7 @@ int runCapture(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
     const bool written = reportWrites(ui, end, base, " written to disk", true);
     if (r.end == WaitEnd::Failed) return fail(ui, r.failure);
     if (r.end == WaitEnd::Stalled)
-        return fail(ui, "Only " + std::to_string(records) + " of " + std::to_string(want) +
+        return fail(ui, "Only " + std::to_string(w.records()) + " of " + std::to_string(want) +
                             " records captured: the display did not change");
     return written ? kExitOk : kExitFailed;
 }
@@ -648,13 +673,11 @@ int runUpload(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
     if (con.upload.uploadState == 0) return fail(ui, ui.lastStatus());
 
     const std::string done = "Code succesfully uploaded - KYR restarting";
+    Watch w(ui, {done});
     WaitResult r = s.waiter().run([&](std::string& f) {
-        if (statusSince(ui, m, done)) return Check::Done;
-        if (auto t = troubleSince(ui, m)) {
-            f = *t;
-            return Check::Failed;
-        }
-        return Check::Pending;
+        w.update();
+        if (w.saw(done)) return Check::Done;
+        return w.troubleCheck(f);
     });
     if (!s.finished(r, failure, "The upload stopped: no answer from the KYR"))
         return fail(ui, failure);
