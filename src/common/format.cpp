@@ -1,7 +1,7 @@
 #include "common/format.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 
 namespace kyr {
@@ -41,10 +41,12 @@ std::string formatPicture(double value, std::string_view picture) {
     const int decimals = static_cast<int>(decPart.size());
 
     if (!std::isfinite(value)) value = 0.0;
-    // printf rounds the exact binary value; true ties go to even.
+    // The exact binary value rounded, true ties to even, point as separator whatever the
+    // host's locale.
     char buf[400];
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, std::fabs(value));
-    std::string digits(buf);
+    const auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::fixed,
+                                   decimals);
+    std::string digits(buf, res.ptr);
     std::string whole = digits.substr(0, digits.find('.'));
     std::string frac = decimals > 0 ? digits.substr(digits.find('.') + 1) : std::string{};
 
@@ -75,8 +77,10 @@ std::string generalFloatText(float value) {
     const double mag = std::fabs(v);
     char buf[64];
     if (mag >= 1e15 || mag < 1e-15) {
-        std::snprintf(buf, sizeof buf, "%.6E", v);
-        std::string s(buf);
+        const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific, 6);
+        std::string s(buf, res.ptr);
+        for (char& c : s)
+            if (c == 'e') c = 'E';
         // Trim trailing zeros of the mantissa: 1.500000E+10 -> 1.5E+10
         auto e = s.find('E');
         std::string mant = s.substr(0, e), ex = s.substr(e);
@@ -88,8 +92,8 @@ std::string generalFloatText(float value) {
     const int exponent = static_cast<int>(std::floor(std::log10(mag)));
     int decimals = 6 - exponent;
     if (decimals < 0) decimals = 0;
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-    std::string s(buf);
+    const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+    std::string s(buf, res.ptr);
     if (s.find('.') != std::string::npos) {
         while (s.back() == '0') s.pop_back();
         if (s.back() == '.') s.pop_back();

@@ -1,8 +1,10 @@
 #include "observation/observation.h"
 
 #include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <string_view>
 
 namespace kyr {
 
@@ -51,9 +53,28 @@ float readLeadingNumber(const std::string& answer) {
             number += exponent;
         }
     }
-    // strtod saturates to +-HUGE_VAL (or underflows towards 0) without undefined behaviour.
-    const double value = std::strtod(number.c_str(), nullptr);
-    return saturatedFloat(value);
+    // Read with the point as decimal separator whatever the host's locale.
+    const bool negative = number[0] == '-';
+    const char* first = number.data() + ((number[0] == '+' || negative) ? 1 : 0);
+    const char* last = number.data() + number.size();
+    double value = 0.0;
+    const auto [ptr, ec] = std::from_chars(first, last, value);
+    (void)ptr;
+    if (ec == std::errc::result_out_of_range) {
+        // Too large saturates; too small is 0. The magnitude is the count of integer digits
+        // (without leading zeros) plus the exponent.
+        const std::string_view digits(first, static_cast<std::size_t>(last - first));
+        const auto ePos = digits.find_first_of("eE");
+        const auto mantissa = digits.substr(0, ePos);
+        const auto intDigits = mantissa.substr(0, mantissa.find('.'));
+        const auto firstNonZero = intDigits.find_first_not_of('0');
+        long magnitude = firstNonZero == std::string_view::npos
+                             ? 0
+                             : static_cast<long>(intDigits.size() - firstNonZero);
+        if (ePos != std::string_view::npos) magnitude += std::atol(digits.data() + ePos + 1);
+        value = magnitude > 0 ? HUGE_VAL : 0.0;
+    }
+    return saturatedFloat(negative ? -value : value);
 }
 
 float apertureAreaFor(float diameter, bool apertureFactorFlag) {
