@@ -90,15 +90,37 @@ void Console::loadImageFile() {
     if (v.focalLength) header.focalLength = *v.focalLength;
     if (v.apertureArea) header.apertureArea = *v.apertureArea;
     if (v.temperature) header.temperature = *v.temperature;
+    if (v.pixelSize) header.pixelSize = *v.pixelSize;
+    if (v.hdrEgainRaw) header.hdrEgainRaw = *v.hdrEgainRaw;
+    if (v.filterName) header.filterName = *v.filterName;
+    if (v.historyText) header.historyText = *v.historyText;
+    if (v.hdrSite) header.hdrSite = *v.hdrSite;
+    if (v.readoutMode) header.readoutMode = *v.readoutMode;
+    if (v.hdrYear) header.hdrYear = *v.hdrYear;
+    // What a saved file cannot hold must not come from the image seen before: a loaded image
+    // saved again gets its own sizes and exposure, no mosaic data and its own track list.
+    header.hdrWidth = image.imageWidth;
+    header.hdrHeight = image.imageHeight;
+    header.exposureSeconds = header.hdrExposure / 100.0;
+    header.mosaicType = 0;
+    image.auxData.fill(0);
     ui_.setHeaderText(loaded.panelText);
 
     // A flat frame on display gives way to the image just loaded.
     flat.showFlat = false;
     renderImage();
-    if (header.hdrExposureCount >= 2)
+    if (header.hdrExposureCount >= 2) {
         readTrackList();
-    else
+        // The offsets read back are the extra data row the image came with.
+        for (int j = 1; j <= std::min<int>(track.trackSnapshotCount, kMaxTrackSnapshots); ++j) {
+            image.auxData[static_cast<std::size_t>(2 * j - 1)] =
+                static_cast<std::uint16_t>(track.trackOffsetX[static_cast<std::size_t>(j)]);
+            image.auxData[static_cast<std::size_t>(2 * j)] =
+                static_cast<std::uint16_t>(track.trackOffsetY[static_cast<std::size_t>(j)]);
+        }
+    } else {
         track.trackSnapshotCount = 1;
+    }
 }
 
 // ---------------------------------------------------------------- saving

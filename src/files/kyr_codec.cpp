@@ -167,14 +167,31 @@ bool takeImageKey(Is& is, const std::string_view& value, KyrFile& f) {
         return take(toInteger<std::int32_t>(value), f.hdrExposure);
     else if (is("Number_exposures ="))
         return take(toInteger<std::int16_t>(value), f.hdrExposureCount);
-    else if (is("Pedestal ="))
-        return take(toInteger<std::int16_t>(value), f.hdrPedestal);
+    else if (is("Pedestal ="))  // 0..65535, as the header gives it
+        return take(toInteger<std::int32_t>(value), f.hdrPedestal);
     else if (is("Focal_length ="))
         return take(toFloat(value), f.focalLength);
     else if (is("Aperture ="))
         return take(toFloat(value), f.apertureArea);
     else if (is("Temperature ="))
         return take(toFloat(value), f.temperature);
+    else if (is("X_pixel_size ="))
+        return take(toFloat(value), f.pixelSize);
+    else if (is("E_gain =")) {
+        const auto gain = toFloat(value);
+        if (!gain || std::fabs(*gain) > 2.0e7f) return false;
+        f.hdrEgainRaw = static_cast<std::int32_t>(roundHalfEven(*gain * 100.0));
+    } else if (is("Filter ="))
+        f.filterName = std::string(value);
+    else if (is("History ="))
+        f.historyText = std::string(value);
+    else if (is("Observer =")) {
+        // "Observer = Site 3": the number follows the word; other observers are shown only.
+        if (startsWith(value, "Site")) return take(toInteger<std::int16_t>(value.substr(4)), f.hdrSite);
+    } else if (is("Readout_mode ="))
+        return take(toInteger<std::int16_t>(value), f.readoutMode);
+    else if (is("User_4 = Y2KYear ="))
+        return take(toInteger<std::int16_t>(value), f.hdrYear);
     return true;
 }
 
@@ -393,10 +410,12 @@ KyrLoadResult decodeKyrFile(std::span<const std::uint8_t> bytes, const std::stri
             return true;
         };
         bool ok = true;
+        // Background and range are 32-bit settings (auto-contrast alone gives up to 65472):
+        // whatever the writer wrote must load back.
         if (is("Background ="))
-            ok = take(toInteger<std::int16_t>(value), f.background);
+            ok = take(toInteger<std::int32_t>(value), f.background);
         else if (is("Range ="))
-            ok = take(toInteger<std::int16_t>(value), f.range);
+            ok = take(toInteger<std::int32_t>(value), f.range);
         else if (is("Height ="))
             ok = take(toInteger<std::int16_t>(value), f.imageHeight);
         else if (is("Width ="))

@@ -54,10 +54,18 @@ struct KyrFile {
     std::optional<std::string> noteText;
     std::optional<std::int32_t> hdrExposure;
     std::optional<std::int16_t> hdrExposureCount;
-    std::optional<std::int16_t> hdrPedestal;
+    std::optional<std::int32_t> hdrPedestal;
     std::optional<float> focalLength;
     std::optional<float> apertureArea;
     std::optional<float> temperature;
+    // Also read back so that a loaded image saved again keeps them.
+    std::optional<float> pixelSize;
+    std::optional<std::int32_t> hdrEgainRaw;
+    std::optional<std::string> filterName;
+    std::optional<std::string> historyText;
+    std::optional<std::int16_t> hdrSite;
+    std::optional<std::int16_t> readoutMode;
+    std::optional<std::int16_t> hdrYear;
     std::string panelText;    // the "Image Information" text built from the header lines
     bool compressed = false;  // a header line contains "Compressed Image"
 };

@@ -340,5 +340,45 @@ TEST_F(ConsoleFiles, LoadingASummedImageReadsItsTrackList) {
     EXPECT_EQ(con.track.trackOffsetX[2], 5);
 }
 
+TEST_F(ConsoleFiles, ALoadedImageSavedAgainKeepsWhatItsFilesHeld) {
+    auto& h = con.header;
+    h.hdrExposure = 250;
+    h.exposureSeconds = 2.5;
+    h.hdrExposureCount = 3;
+    h.hdrPedestal = 40000;
+    h.pixelSize = 0.0148f;
+    h.hdrEgainRaw = 230;
+    h.filterName = "Red";
+    h.historyText = "g";
+    h.hdrSite = 7;
+    h.readoutMode = 1;
+    h.hdrYear = 2035;
+    h.hdrWidth = 3;
+    h.hdrHeight = 2;
+    con.display.background = 40000;  // auto-contrast gives such values for bright images
+    con.display.range = 128;
+    const std::int32_t offsets[] = {0, 0, 3, 65534, 65535, 4};
+    for (int i = 0; i < 6; ++i) con.image.auxData[static_cast<std::size_t>(i + 1)] = offsets[i];
+    ui.fileAnswers = {dir.name("first.KYR")};
+    con.saveImageNow();
+    ASSERT_TRUE(fs::exists(dir.name("first.trk")));
+
+    // Another console that last saw a mosaic of other sizes loads and saves the image again.
+    test::FakeSerialPort port2;
+    test::FakeUi ui2;
+    Console other{port2, ui2, timer, clock, scheduler};
+    other.header.mosaicType = 40;
+    other.header.hdrWidth = 320;
+    other.header.exposureSeconds = 9;
+    other.image.auxData.fill(77);
+    ui2.fileAnswers = {dir.name("first.KYR"), dir.name("second.KYR")};
+    other.loadImageFile();
+    ASSERT_TRUE(ui2.messages.empty()) << ui2.messages.front();
+    other.saveImageNow();
+    EXPECT_EQ(readWholeFile(dir.name("second.KYR")), readWholeFile(dir.name("first.KYR")));
+    EXPECT_EQ(readWholeFile(dir.name("second.trk")), readWholeFile(dir.name("first.trk")));
+    EXPECT_FALSE(fs::exists(dir.name("second.txt")));  // no mosaic data of the earlier image
+}
+
 }  // namespace
 }  // namespace kyr

@@ -290,7 +290,7 @@ TEST(KyrFile, HeaderPassRules) {
 
     // Conversion failures: out of 16 bits, not a number, an empty value.
     for (const char* bad : {"Width =  32768", "Width =  12x", "Width = ", "Width =  --1",
-                            "Pedestal =  40000", "Focal_length =  1e39", "Exposure =  3e9"}) {
+                            "Background =  3000000000", "Focal_length =  1e39", "Exposure =  3e9"}) {
         std::vector<std::string> lines = kMinimal;
         lines.insert(lines.begin() + 1, bad);
         EXPECT_EQ(decodeKyrFile(fileOf(lines, {4, 0, 1, 0, 2, 0}), "", KyrDecodeMode::Image).status,
