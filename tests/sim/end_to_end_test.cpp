@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "console/console.h"
+#include "files/kyr_codec.h"
 #include "fakes/fakes.h"
 #include "sim/simulated_serial_port.h"
 #include "sim_test_util.h"
@@ -303,6 +304,66 @@ TEST(EndToEnd, FirmwareUploadIsAcceptedAndTheDeviceComesBack) {
     b.scheduler.runAll();
     b.pump();
     EXPECT_EQ(b.ui.display.substr(0, 24), "KYR  Mode: Image        ");
+}
+
+// Download All's files load back bit-exact, and a flat-field correction of the summed image,
+// by a constant flat and the offsets of its own track list, gives the expected pixels.
+TEST(EndToEnd, SavedFilesLoadBackAndTheSummedImageIsFlatFielded) {
+    TempDir dir("flat");
+    SimOptions o;
+    o.filledBuffers = {0, 1, 2};  // a plain image, a short exposure and a summed image
+    o.faults = {0.05, 0.05, 0.05, true, 2};
+    Bench b(o);
+    b.start();
+    const std::string base = (dir.path / "night").string();
+    b.ui.fileAnswers.push_back(base + ".KYR");
+    b.con.mnuflashdownload_Click();
+    b.pump();
+    ASSERT_NE(b.ui.status, "Communication Failed");
+    for (int i = 0; i < 3; ++i) {
+        b.ui.fileAnswers.push_back(base + "00" + std::to_string(i + 1) + ".KYR");
+        b.con.loadImageFile();
+        ASSERT_TRUE(b.ui.messages.empty()) << b.ui.messages.front();
+        expectSameImage(b.con.image.imageData, b.device.image(o.filledBuffers[static_cast<std::size_t>(i)]));
+    }
+
+    // The summed image is loaded last: its track list gave the offsets.
+    const SimImage& summed = b.device.image(2);
+    ASSERT_GT(summed.header.exposureCount, 1);
+    const int w = summed.width(), h = summed.height(), n = summed.header.exposureCount;
+    ASSERT_EQ(b.con.track.trackSnapshotCount, n);
+    int xMin = 1, yMin = 1, xMax = w, yMax = h;
+    for (int j = 2; j <= n; ++j) {
+        const auto dx = static_cast<std::int16_t>(summed.extraRow[static_cast<std::size_t>(2 * j - 2)]);
+        const auto dy = static_cast<std::int16_t>(summed.extraRow[static_cast<std::size_t>(2 * j - 1)]);
+        xMin = std::max(xMin, 1 + dx);
+        yMin = std::max(yMin, 1 + dy);
+        xMax = std::min(xMax, w + dx);
+        yMax = std::min(yMax, h + dy);
+    }
+
+    // A constant flat of 1100: the summed flat is n x 1000 inside the crop and so is its centre
+    // mean, so each pixel becomes its sample plus the pedestal.
+    PixelArray flat(w, h);
+    for (int y = 1; y <= h; ++y)
+        for (int x = 1; x <= w; ++x) flat.setCell(x, y, 1100);
+    const auto bytes = encodeKyrFile(ImageHeader{}, 0, 1000, flat, w, h);
+    const auto flatPath = dir.path / "flat.KYR";
+    std::ofstream(flatPath, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    b.ui.fileAnswers.push_back(flatPath.string());
+    b.con.mnuflatfield_Click();
+    ASSERT_TRUE(b.ui.messages.empty()) << b.ui.messages.front();
+    ASSERT_EQ(b.con.image.imageWidth, xMax - xMin + 1);
+    ASSERT_EQ(b.con.image.imageHeight, yMax - yMin + 1);
+    int differing = 0;
+    for (int y = yMin; y <= yMax; ++y)
+        for (int x = xMin; x <= xMax; ++x) {
+            const int want = std::min(65534, summed.at(x - 1, y - 1) + summed.header.pedestal);
+            if (b.con.image.imageData.sample(x - xMin + 1, y - yMin + 1) != want) ++differing;
+        }
+    EXPECT_EQ(differing, 0);
+    EXPECT_EQ(b.ui.status.substr(0, 12), "Background =");
 }
 
 }  // namespace
