@@ -9,39 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "fakes/temp_dir.h"
+
 namespace kyr::test {
-
-// A fresh folder per test, removed afterwards. Its path has no "." so that names cut before
-// their first "." stay inside it.
-struct ScratchDir {
-    std::filesystem::path path;
-
-    ScratchDir() {
-        static int counter = 0;
-        const auto base = std::filesystem::temp_directory_path();
-        for (;;) {
-            path = base / ("kyr_cli_test_" + std::to_string(std::random_device{}()) + "_" +
-                           std::to_string(++counter));
-            if (std::filesystem::create_directory(path)) break;
-        }
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-
-    std::string name(const std::string& leaf) const { return (path / leaf).string(); }
-
-    std::vector<std::string> names() const {
-        std::vector<std::string> out;
-        for (const auto& e : std::filesystem::directory_iterator(path))
-            out.push_back(e.path().filename().string());
-        std::sort(out.begin(), out.end());
-        return out;
-    }
-};
 
 inline std::vector<std::uint8_t> readBytes(const std::string& name) {
     std::ifstream in(name, std::ios::binary);

@@ -28,7 +28,7 @@ class ExportTest : public ::testing::Test {
     FakeClock clock;
     FakeScheduler scheduler;
     Console con{port, ui, timer, clock, scheduler};
-    ScratchDir dir;
+    TempDir dir;
 
     void setImage(int w, int h) {
         con.image.imageData.recreate(w, h);

@@ -42,7 +42,7 @@ ImageHeader summedHeader() {
 }
 
 TEST(FitsExport, FileVerifiesAndReadsBackBitExactWithItsKeywords) {
-    ScratchDir dir;
+    TempDir dir;
     const int w = 37, h = 23;
     const PixelArray img = patternImage(w, h);
     const FitsEncodeResult res = encodeFits(summedHeader(), img, w, h);
@@ -95,7 +95,7 @@ TEST(FitsExport, FileVerifiesAndReadsBackBitExactWithItsKeywords) {
 }
 
 TEST(FitsExport, UnknownValuesAreLeftOutAndAStrangeDateIsKeptAsAComment) {
-    ScratchDir dir;
+    TempDir dir;
     ImageHeader h;  // as after start-up and a load that had no optics
     h.hdrExposure = 1234;
     h.exposureSeconds = 99.0;  // stale from an earlier download: disagrees with the file
@@ -138,7 +138,7 @@ TEST(FitsExport, NoImageGivesAnErrorAndNoBytes) {
 }
 
 TEST(FitsExport, SizeBeyondTheArrayReadsZeroCells) {
-    ScratchDir dir;
+    TempDir dir;
     const PixelArray img = patternImage(2, 2);
     const auto res = encodeFits(ImageHeader{}, img, 3, 2);
     ASSERT_EQ(res.error, "");

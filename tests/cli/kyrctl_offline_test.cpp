@@ -31,7 +31,7 @@ KyrLoadResult decodeFile(const std::string& name) {
 
 class KyrctlOffline : public ::testing::Test {
   protected:
-    ScratchDir dir;
+    TempDir dir;
     const int w = 40, h = 30;
     PixelArray img = testImage(40, 30, 1);
 

@@ -82,7 +82,7 @@ std::vector<std::uint8_t> firmware(bool goodCrc) {
 
 class KyrctlSerial : public ::testing::Test {
   protected:
-    ScratchDir dir;
+    TempDir dir;
 };
 
 TEST_F(KyrctlSerial, LinkKeysAndDisplayPrintWhatTheDeviceShows) {

@@ -1,6 +1,6 @@
 // The download cycle: header, rows, the extra data row, completion and Download All.
 #include "console_fixture.h"
-#include "files/file_test_support.h"
+#include "fakes/temp_dir.h"
 #include "image/image_payloads.h"
 
 namespace kyr::test {

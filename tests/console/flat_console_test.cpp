@@ -2,7 +2,7 @@
 #include <fstream>
 
 #include "console_fixture.h"
-#include "files/file_test_support.h"
+#include "fakes/temp_dir.h"
 #include "files/kyr_codec.h"
 
 namespace kyr::test {

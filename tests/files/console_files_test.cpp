@@ -5,7 +5,7 @@
 #include "fakes/fakes.h"
 #include "files/bmp.h"
 #include "files/file_io.h"
-#include "files/file_test_support.h"
+#include "fakes/temp_dir.h"
 #include "files/kyr_codec.h"
 
 namespace kyr {

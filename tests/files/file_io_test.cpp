@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "files/bmp.h"
-#include "files/file_test_support.h"
+#include "fakes/temp_dir.h"
 
 namespace kyr {
 namespace {

@@ -2,7 +2,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "../console/console_fixture.h"
+#include "console/console_fixture.h"
+#include "fakes/temp_dir.h"
 #include "firmware/firmware.h"
 
 namespace kyr::test {
@@ -65,14 +66,8 @@ TEST(Firmware, PagesSwapPairsAndFinalCarriesCrcLowByteFirst) {
 
 class UploadTest : public ConsoleTest {
 protected:
-    fs::path dir;
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("kyr_fw_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
+    TempDir temp;
+    const fs::path dir = temp.path;
 
     std::string writeFile(const std::string& name, const Bytes& bytes) {
         const fs::path p = dir / name;
@@ -80,7 +75,7 @@ protected:
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return p.string();
     }
-    // The menu with the dialog answering `path`; false while the file dialog is not wired in.
+    // The menu with the dialog answering `path`; true when the dialog was shown.
     bool chooseFirmware(const std::string& path) {
         ui.fileAnswers = {path};
         con.mnuUploadFile_Click();

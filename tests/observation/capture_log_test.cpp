@@ -3,7 +3,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "../console/console_fixture.h"
+#include "console/console_fixture.h"
+#include "fakes/temp_dir.h"
 #include "observation/capture_log.h"
 
 namespace kyr::test {
@@ -26,18 +27,13 @@ std::size_t countOf(const std::string& text, const std::string& what) {
 
 class CaptureTest : public ConsoleTest {
 protected:
-    fs::path dir;
-    std::string base;
+    TempDir temp;
+    const fs::path dir = temp.path;
+    const std::string base = (dir / "night").string();
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("kyr_cap_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        base = (dir / "night").string();
         startLinked();
         con.files.saveBaseName = base;
     }
-    void TearDown() override { fs::remove_all(dir); }
 };
 
 TEST(CaptureLog, NamesAndBaseCut) {

@@ -17,7 +17,7 @@ struct TempDir {
         static int counter = 0;
         const auto base = std::filesystem::temp_directory_path();
         for (;;) {
-            path = base / ("kyr_files_test_" + std::to_string(std::random_device{}()) + "_" +
+            path = base / ("kyr_test_" + std::to_string(std::random_device{}()) + "_" +
                            std::to_string(++counter));
             if (std::filesystem::create_directory(path)) break;
         }
