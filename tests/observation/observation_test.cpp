@@ -2,7 +2,7 @@
 #include <cfloat>
 #include <cmath>
 
-#include "../console/console_fixture.h"
+#include "console/console_fixture.h"
 #include "observation/observation.h"
 
 namespace kyr::test {

@@ -8,6 +8,7 @@
 #include "console/console.h"
 #include "files/kyr_codec.h"
 #include "fakes/fakes.h"
+#include "fakes/temp_dir.h"
 #include "sim/simulated_serial_port.h"
 #include "sim_test_util.h"
 
@@ -48,23 +49,6 @@ struct Bench {
     void start() {
         con.Form_Load();
         pump();
-    }
-};
-
-// A fresh folder for the files a test makes, removed afterwards.
-struct TempDir {
-    std::filesystem::path path;
-    explicit TempDir(const std::string& name) {
-        path = std::filesystem::temp_directory_path() /
-               ("kyr_sim_e2e_" + name + "_" +
-                std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-                std::to_string(reinterpret_cast<std::uintptr_t>(this)));
-        std::filesystem::remove_all(path);
-        std::filesystem::create_directories(path);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
     }
 };
 
@@ -212,7 +196,7 @@ INSTANTIATE_TEST_SUITE_P(Faults, EndToEndFaults,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(EndToEnd, DownloadAllFetchesAndSavesEveryFilledBuffer) {
-    TempDir dir("download_all");
+    kyr::test::TempDir dir;
     SimOptions o;
     o.filledBuffers = {0, 1, 2, 3, 4, 17};
     o.faults = {0.1, 0.1, 0.1, true, 2};
@@ -280,7 +264,7 @@ TEST(EndToEnd, FirmwareUploadIsAcceptedAndTheDeviceComesBack) {
     file[98302] = static_cast<std::uint8_t>(crc >> 8);
     file[98303] = static_cast<std::uint8_t>(crc & 0xFF);
 
-    TempDir dir("firmware");
+    kyr::test::TempDir dir;
     const auto path = dir.path / "new.bin";
     {
         std::ofstream out(path, std::ios::binary);
@@ -309,7 +293,7 @@ TEST(EndToEnd, FirmwareUploadIsAcceptedAndTheDeviceComesBack) {
 // Download All's files load back bit-exact, and a flat-field correction of the summed image,
 // by a constant flat and the offsets of its own track list, gives the expected pixels.
 TEST(EndToEnd, SavedFilesLoadBackAndTheSummedImageIsFlatFielded) {
-    TempDir dir("flat");
+    kyr::test::TempDir dir;
     SimOptions o;
     o.filledBuffers = {0, 1, 2};  // a plain image, a short exposure and a summed image
     o.faults = {0.05, 0.05, 0.05, true, 2};
