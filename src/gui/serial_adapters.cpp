@@ -8,12 +8,6 @@ namespace kyr {
 
 namespace {
 
-LineSettings parsedOrThrow(const std::string& text) {
-    auto parsed = parseLineSettings(text);
-    if (!parsed) throw SerialError("invalid line settings \"" + text + "\"");
-    return *parsed;
-}
-
 QSerialPort::Parity qtParity(char p) {
     switch (p) {
         case 'E':
@@ -45,18 +39,15 @@ QtSerialPort::QtSerialPort(QString path, QObject* parent)
 
 QtSerialPort::~QtSerialPort() {
     // No events out of a dying adapter.
-    handler_ = nullptr;
+    dropHandler();
     if (serial_.isOpen()) serial_.close();
 }
 
-void QtSerialPort::setSettings(const std::string& settings) {
-    parsedOrThrow(settings);
-    if (serial_.isOpen()) applySettings(settings);
-    settings_ = settings;
+void QtSerialPort::applySettings(const LineSettings& settings) {
+    if (serial_.isOpen()) applyToOpenPort(settings);
 }
 
-void QtSerialPort::applySettings(const std::string& settings) {
-    const LineSettings s = parsedOrThrow(settings);
+void QtSerialPort::applyToOpenPort(const LineSettings& s) {
     // Bytes already queued go out before the line changes.
     serial_.flush();
     const auto check = [this](bool ok, const char* what) {
@@ -89,8 +80,7 @@ void QtSerialPort::setPortOpen(bool open) {
         return;
     }
     if (serial_.isOpen()) throw SerialError("port already open");
-    parsedOrThrow(settings_);
-    if (path_.isEmpty()) throw SerialError("no device for COM" + std::to_string(commPort_));
+    if (path_.isEmpty()) throw SerialError("no device for COM" + std::to_string(commPort()));
     lostPending_ = false;
     serial_.setPortName(path_);
     serial_.clearError();
@@ -100,7 +90,7 @@ void QtSerialPort::setPortOpen(bool open) {
         throw SerialError(path_.toStdString() + ": " + why);
     }
     try {
-        applySettings(settings_);
+        applyToOpenPort(lineSettings());
     } catch (const SerialError&) {
         serial_.close();
         throw;
@@ -146,11 +136,6 @@ void QtSerialPort::closeLostPort() {
     raise(kCommEventDeviceLost);
 }
 
-void QtSerialPort::raise(int event) {
-    event_ = event;
-    if (handler_) handler_();
-}
-
 // ---------------------------------------------------------------- TcpSerialPort
 
 TcpSerialPort::TcpSerialPort(QString path, QObject* parent)
@@ -161,14 +146,9 @@ TcpSerialPort::TcpSerialPort(QString path, QObject* parent)
 }
 
 TcpSerialPort::~TcpSerialPort() {
-    handler_ = nullptr;
+    dropHandler();
     open_ = false;
     socket_.abort();
-}
-
-void TcpSerialPort::setSettings(const std::string& settings) {
-    parsedOrThrow(settings);
-    settings_ = settings;
 }
 
 void TcpSerialPort::setPortOpen(bool open) {
@@ -227,11 +207,6 @@ void TcpSerialPort::closeLostPort() {
     raise(kCommEventDeviceLost);
 }
 
-void TcpSerialPort::raise(int event) {
-    event_ = event;
-    if (handler_) handler_();
-}
-
 // ---------------------------------------------------------------- RoutingSerialPort
 
 RoutingSerialPort::RoutingSerialPort(PortMap map) : map_(std::move(map)) {}
@@ -244,7 +219,8 @@ RoutingSerialPort::Backend RoutingSerialPort::backend() const {
 }
 
 void RoutingSerialPort::setSettings(const std::string& settings) {
-    parsedOrThrow(settings);
+    if (!parseLineSettings(settings))
+        throw SerialError("invalid line settings \"" + settings + "\"");
     if (portOpen()) active_->setSettings(settings);
     settings_ = settings;
 }

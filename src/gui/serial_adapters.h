@@ -9,13 +9,13 @@
 #include <QTcpSocket>
 #include <memory>
 
+#include "link/basic_serial_port.h"
 #include "link/port_map.h"
-#include "link/serial_port.h"
 
 namespace kyr {
 
 // A serial device path (/dev/ttyUSB0, /dev/pts/3, COM3) through QSerialPort.
-class QtSerialPort : public QObject, public SerialPort {
+class QtSerialPort : public QObject, public BasicSerialPort {
     Q_OBJECT
   public:
     explicit QtSerialPort(QString path = {}, QObject* parent = nullptr);
@@ -25,42 +25,30 @@ class QtSerialPort : public QObject, public SerialPort {
     void setPath(const QString& path) { path_ = path; }
     QString path() const { return path_; }
 
-    void setCommPort(int n) override { commPort_ = n; }
-    int commPort() const override { return commPort_; }
-    void setSettings(const std::string& settings) override;
-    std::string settings() const override { return settings_; }
-    void setInputLen(int) override {}
-    void setInputMode(InputMode) override {}
-    void setInBufferSize(int) override {}
-    void setOutBufferSize(int) override {}
     void setPortOpen(bool open) override;
     bool portOpen() const override { return serial_.isOpen(); }
     void setRThreshold(int bytes) override { threshold_ = bytes < 1 ? 1 : bytes; }
-    int commEvent() const override { return event_; }
     std::vector<std::uint8_t> input() override;
     void output(std::span<const std::uint8_t> bytes) override;
-    void setOnComm(CommHandler handler) override { handler_ = std::move(handler); }
+
+  protected:
+    void applySettings(const LineSettings& settings) override;
 
   private:
-    void applySettings(const std::string& settings);
+    void applyToOpenPort(const LineSettings& settings);
     void onReadyRead();
     void onError(QSerialPort::SerialPortError error);
     void closeLostPort();
-    void raise(int event);
 
     QSerialPort serial_;
     QString path_;
-    int commPort_ = 1;
-    std::string settings_ = "9600,N,8,1";
     int threshold_ = 1;
-    int event_ = kCommEventNone;
     bool lostPending_ = false;
-    CommHandler handler_;
 };
 
 // A raw byte stream to tcp://host:port (a serial server in raw mode). Line settings are
 // validated but have no meaning here.
-class TcpSerialPort : public QObject, public SerialPort {
+class TcpSerialPort : public QObject, public BasicSerialPort {
     Q_OBJECT
   public:
     explicit TcpSerialPort(QString path = {}, QObject* parent = nullptr);
@@ -72,37 +60,21 @@ class TcpSerialPort : public QObject, public SerialPort {
     // How long opening may wait for the connection.
     void setConnectTimeout(int ms) { connectTimeoutMs_ = ms; }
 
-    void setCommPort(int n) override { commPort_ = n; }
-    int commPort() const override { return commPort_; }
-    void setSettings(const std::string& settings) override;
-    std::string settings() const override { return settings_; }
-    void setInputLen(int) override {}
-    void setInputMode(InputMode) override {}
-    void setInBufferSize(int) override {}
-    void setOutBufferSize(int) override {}
     void setPortOpen(bool open) override;
     bool portOpen() const override { return open_; }
-    void setRThreshold(int) override {}
-    int commEvent() const override { return event_; }
     std::vector<std::uint8_t> input() override;
     void output(std::span<const std::uint8_t> bytes) override;
-    void setOnComm(CommHandler handler) override { handler_ = std::move(handler); }
 
   private:
     void onReadyRead();
     void onGone();
     void closeLostPort();
-    void raise(int event);
 
     QTcpSocket socket_;
     QString path_;
-    int commPort_ = 1;
-    std::string settings_ = "9600,N,8,1";
     int connectTimeoutMs_ = 3000;
     bool open_ = false;
-    int event_ = kCommEventNone;
     bool lostPending_ = false;
-    CommHandler handler_;
 };
 
 // The one port object the console gets: on open, COMn is looked up in the port map and the

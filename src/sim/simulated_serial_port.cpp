@@ -4,17 +4,12 @@
 
 namespace kyr::sim {
 
-void SimulatedSerialPort::setSettings(const std::string& settings) {
-    if (!parseLineSettings(settings)) throw SerialError("invalid settings " + settings);
-    settings_ = settings;
-}
-
 void SimulatedSerialPort::setPortOpen(bool open) {
     if (open == open_) {
         if (open) throw SerialError("port already open");
         return;
     }
-    if (open && !availablePorts.count(commPort_)) throw SerialError("no such port");
+    if (open && !availablePorts.count(commPort())) throw SerialError("no such port");
     open_ = open;
     // Whatever the device sent while nobody listened is lost, as on a real line.
     device_.takeOutput();
@@ -53,8 +48,7 @@ bool SimulatedSerialPort::deliverNext() {
     auto& chunk = queue_.front();
     pending_.insert(pending_.end(), chunk.begin(), chunk.end());
     queue_.pop_front();
-    event_ = kCommEventReceive;
-    if (handler_) handler_();
+    raise(kCommEventReceive);
     return true;
 }
 
@@ -68,8 +62,7 @@ void SimulatedSerialPort::loseDevice() {
     open_ = false;
     queue_.clear();
     pending_.clear();
-    event_ = kCommEventDeviceLost;
-    if (handler_) handler_();
+    raise(kCommEventDeviceLost);
 }
 
 }  // namespace kyr::sim

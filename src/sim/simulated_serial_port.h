@@ -8,33 +8,22 @@
 #include <string>
 #include <vector>
 
-#include "link/serial_port.h"
+#include "link/basic_serial_port.h"
 #include "sim/sim_device.h"
 
 namespace kyr::sim {
 
-class SimulatedSerialPort : public SerialPort {
+class SimulatedSerialPort : public BasicSerialPort {
   public:
     explicit SimulatedSerialPort(SimDevice& device) : device_(device) {}
 
     // Ports that exist (COM1 by default); opening another throws SerialError.
     std::set<int> availablePorts{1};
 
-    void setCommPort(int n) override { commPort_ = n; }
-    int commPort() const override { return commPort_; }
-    void setSettings(const std::string& settings) override;
-    std::string settings() const override { return settings_; }
-    void setInputLen(int) override {}
-    void setInputMode(InputMode) override {}
-    void setInBufferSize(int) override {}
-    void setOutBufferSize(int) override {}
     void setPortOpen(bool open) override;
     bool portOpen() const override { return open_; }
-    void setRThreshold(int) override {}
-    int commEvent() const override { return event_; }
     std::vector<std::uint8_t> input() override;
     void output(std::span<const std::uint8_t> bytes) override;
-    void setOnComm(CommHandler handler) override { handler_ = std::move(handler); }
 
     // Delivers the next piece of the device's answers and raises the receive event;
     // false when nothing is waiting.
@@ -54,13 +43,9 @@ class SimulatedSerialPort : public SerialPort {
     void collect();
 
     SimDevice& device_;
-    int commPort_ = 1;
-    std::string settings_ = "9600,N,8,1";
     bool open_ = false;
-    int event_ = kCommEventNone;
     std::deque<std::vector<std::uint8_t>> queue_;
     std::vector<std::uint8_t> pending_;
-    CommHandler handler_;
 };
 
 }  // namespace kyr::sim
