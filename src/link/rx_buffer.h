@@ -20,7 +20,7 @@ enum class DispatchResult {
 
 class RxBuffer {
 public:
-    // Element k of the description (1-based) is rxBuffer[k - 1].
+    // Byte k of a packet, counted from 1 at its start byte, is rxBuffer[k - 1].
     std::array<std::uint8_t, kRxBufferSize> rxBuffer{};
     std::int16_t rxCount = 0;
     bool headerValid = false;

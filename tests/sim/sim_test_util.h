@@ -1,6 +1,6 @@
 #pragma once
 // Helpers for the simulator's tests: a small frame splitter and reference decoders written
-// from the protocol description, independent of both the console and the simulator.
+// from the packet formats, independent of both the console and the simulator.
 
 #include <cstdint>
 #include <span>
