@@ -73,11 +73,6 @@ bool contains(const std::string& s, const std::string& p) {
     return s.find(p) != std::string::npos;
 }
 
-bool fileExists(const fs::path& p) {
-    std::error_code ec;
-    return fs::exists(p, ec);
-}
-
 std::string lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });

@@ -25,11 +25,6 @@ std::string withExtension(const std::string& chosen, std::initializer_list<const
     return chosen + *known.begin();
 }
 
-bool fileExists(const std::string& name) {
-    std::error_code ec;
-    return std::filesystem::exists(std::filesystem::path(name), ec);
-}
-
 }  // namespace
 
 void Console::exportImageFile(

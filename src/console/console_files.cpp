@@ -16,15 +16,6 @@ namespace {
 
 constexpr int kAutoSaveLimit = 999;
 
-bool fileExists(const std::string& name) {
-    std::error_code ec;
-    return std::filesystem::exists(std::filesystem::path(name), ec);
-}
-
-std::span<const std::uint8_t> bytesOf(const std::string& text) {
-    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
 }  // namespace
 
 std::string Console::showFileDialog(FileDialogMode mode, FileDialogFilter filter) {

@@ -124,6 +124,11 @@ std::optional<std::vector<std::uint8_t>> readWholeFile(const fs::path& path,
     return bytes;
 }
 
+bool fileExists(const std::filesystem::path& path) {
+    std::error_code ec;
+    return std::filesystem::exists(path, ec);
+}
+
 std::string cutBeforeFirstDot(const std::string& name) {
     return name.substr(0, name.find('.'));
 }

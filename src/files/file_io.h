@@ -27,6 +27,14 @@ inline constexpr std::uintmax_t kMaxReadableFileBytes = 16u << 20;
 std::optional<std::vector<std::uint8_t>> readWholeFile(const std::filesystem::path& path,
                                                        std::uintmax_t maxBytes = UINTMAX_MAX);
 
+// A file (or anything else) of that name exists; an unreadable folder counts as "no".
+bool fileExists(const std::filesystem::path& path);
+
+// The bytes of a text, one per character.
+inline std::span<const std::uint8_t> bytesOf(const std::string& text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
 // The whole path cut before its first "." (a name without "." stays whole):
 // "C:\my.dir\pic" gives "C:\my".
 std::string cutBeforeFirstDot(const std::string& name);

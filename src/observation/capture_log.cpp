@@ -35,8 +35,7 @@ std::string capturePartFileName(const std::string& base, std::int32_t part) {
 }
 
 bool writeCaptureFile(const std::string& name, const std::string& content, std::string* error) {
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(content.data());
-    const std::string failure = replaceFile(std::filesystem::path(name), {bytes, content.size()});
+    const std::string failure = replaceFile(std::filesystem::path(name), bytesOf(content));
     if (error) *error = failure;
     return failure.empty();
 }
