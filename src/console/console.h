@@ -213,6 +213,11 @@ private:
     // The save dialog for automatic saving (Download All, auto-save); false on cancel.
     bool chooseAutoSaveName();
     void requestNextBuffer();
+    // The lowest flagged buffer from `first` on becomes the next to fetch (Download All
+    // goes on); with none flagged Download All is over.
+    void takeFirstFlaggedBuffer(int first);
+    // Forgets the remaining flagged buffers: the image in transfer is the last one.
+    void endDownloadAll();
     void startHeaderRequest(int buffer);
 
     SerialPort& port_;

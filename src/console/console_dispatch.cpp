@@ -116,15 +116,24 @@ void Console::readBufferFlags() {
         download.bufferFlags[static_cast<std::size_t>(i)] = ((low >> i) & 1u) != 0;
         download.bufferFlags[static_cast<std::size_t>(16 + i)] = ((high >> i) & 1u) != 0;
     }
+    takeFirstFlaggedBuffer(0);
+}
+
+void Console::takeFirstFlaggedBuffer(int first) {
     download.downloadAllActive = false;
-    for (int b = 0; b < 32; ++b) {
+    for (int b = first; b < 32; ++b) {
         if (download.bufferFlags[static_cast<std::size_t>(b)]) {
             download.imageBufferNumber = static_cast<std::int16_t>(b);
             download.bufferFlags[static_cast<std::size_t>(b)] = false;
             download.downloadAllActive = true;
-            break;
+            return;
         }
     }
+}
+
+void Console::endDownloadAll() {
+    download.bufferFlags.fill(false);
+    download.downloadAllActive = false;
 }
 
 void Console::startHeaderRequest(int buffer) {
@@ -180,8 +189,7 @@ DispatchResult Console::handleImageHeader() {
         rx.removePacket(rx.packetSize());
         download.awaitingHeader = false;
         download.receivingRows = false;
-        download.bufferFlags.fill(false);
-        download.downloadAllActive = false;
+        endDownloadAll();
         ui_.setProgress(0, 0);
         showStatus(problem, true);
         sendCommand(2);
@@ -262,17 +270,8 @@ void Console::completeImage() {
 }
 
 void Console::requestNextBuffer() {
-    if (download.downloadAllActive) {
-        download.downloadAllActive = false;
-        for (int b = 1; b < 32; ++b) {  // buffer 0 is only ever taken by the first pick
-            if (download.bufferFlags[static_cast<std::size_t>(b)]) {
-                download.imageBufferNumber = static_cast<std::int16_t>(b);
-                download.bufferFlags[static_cast<std::size_t>(b)] = false;
-                download.downloadAllActive = true;
-                break;
-            }
-        }
-    }
+    // Buffer 0 is only ever taken by the first pick, from the buffer report.
+    if (download.downloadAllActive) takeFirstFlaggedBuffer(1);
     if (download.downloadAllActive) startHeaderRequest(download.imageBufferNumber);
     else sendCommand(2);
 }
@@ -329,10 +328,7 @@ void Console::cmdparameter_Click() {
 
 void Console::cmdinterrupt_Click() {
     keyClick(key::Interrupt);
-    if (download.downloadAllActive) {
-        download.bufferFlags.fill(false);
-        download.downloadAllActive = false;
-    }
+    if (download.downloadAllActive) endDownloadAll();
 }
 
 namespace {
@@ -392,10 +388,7 @@ void Console::mnuflashdownload_Click() {
 }
 
 void Console::mnuabort_Click() {
-    if (download.downloadAllActive) {
-        download.bufferFlags.fill(false);
-        download.downloadAllActive = false;
-    }
+    if (download.downloadAllActive) endDownloadAll();
 }
 
 }  // namespace kyr
