@@ -16,9 +16,9 @@
 
 #include "console/console.h"
 #include "firmware/firmware.h"
-#include "gui/qt_platform.h"
-#include "gui/serial_adapters.h"
-#include "gui/simulator_process.h"
+#include "qtio/qt_platform.h"
+#include "qtio/serial_adapters.h"
+#include "qtio/simulator_process.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include "cli/waiter.h"
 #include "console/console.h"
 #include "files/file_io.h"
-#include "gui/qt_platform.h"
-#include "gui/serial_adapters.h"
+#include "qtio/qt_platform.h"
+#include "qtio/serial_adapters.h"
 #include "observation/capture_log.h"
 
 namespace kyr::cli {

@@ -13,7 +13,7 @@
 #include "cli/cli_platform.h"
 #include "cli/cli_ui.h"
 #include "cli/commands.h"
-#include "gui/png_encoder.h"
+#include "qtio/png_encoder.h"
 
 int main(int argc, char** argv) {
     using namespace kyr::cli;

@@ -9,8 +9,6 @@
 
 namespace kyr {
 
-enum class MousePointer { Default = 0, Crosshair = 2 };
-
 class Ui {
 public:
     virtual ~Ui() = default;

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "files/track_offsets.h"
+#include "image/track_offsets.h"
 #include "image/image_header.h"
 #include "image/pixel_array.h"
 

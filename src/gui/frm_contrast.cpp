@@ -5,7 +5,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "host_text.h"
+#include "qtio/host_text.h"
 
 namespace kyr {
 

@@ -19,7 +19,7 @@
 #include <QStatusBar>
 
 #include "frm_contrast.h"
-#include "host_text.h"
+#include "qtio/host_text.h"
 #include "picture_area.h"
 
 namespace kyr {

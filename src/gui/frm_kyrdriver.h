@@ -7,7 +7,7 @@
 
 #include "console/console.h"
 #include "console/ui.h"
-#include "png_encoder.h"
+#include "qtio/png_encoder.h"
 
 class QLabel;
 class QMenu;

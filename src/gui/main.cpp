@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "frm_kyrdriver.h"
-#include "qt_platform.h"
-#include "serial_adapters.h"
-#include "simulator_process.h"
+#include "qtio/qt_platform.h"
+#include "qtio/serial_adapters.h"
+#include "qtio/simulator_process.h"
 
 namespace {
 

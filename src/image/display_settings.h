@@ -3,7 +3,6 @@
 #include <cstdint>
 
 #include "image/picture.h"
-#include "image/pixel_array.h"
 
 namespace kyr {
 
@@ -15,15 +14,6 @@ struct DisplaySettings {
     std::int16_t displayOffsetX = 0;
     std::int16_t displayOffsetY = 0;
     Picture picture;  // the bitmap last drawn (kept for the bitmap export)
-};
-
-// The flat-field frame and its shifted and summed form.
-struct FlatField {
-    PixelArray flatData;
-    std::int16_t flatWidth = 0;
-    std::int16_t flatHeight = 0;
-    bool showFlat = false;
-    bool loaded = false;  // the last load of a flat-field file succeeded
 };
 
 }  // namespace kyr

@@ -26,13 +26,4 @@ struct DownloadState {
     bool receivingRows = false;
 };
 
-// The image on display and its extra data row.
-struct ImageStore {
-    PixelArray imageData;
-    std::int16_t imageWidth = 0;
-    std::int16_t imageHeight = 0;
-    // Entries 1..320 of the extra data row (index 0 unused), each 0..65535.
-    std::array<std::int32_t, kAuxLength + 1> auxData{};
-};
-
 }  // namespace kyr

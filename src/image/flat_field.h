@@ -5,10 +5,19 @@
 
 #include <cstdint>
 
-#include "files/track_offsets.h"
+#include "image/track_offsets.h"
 #include "image/pixel_array.h"
 
 namespace kyr {
+
+// The flat-field frame and its shifted and summed form.
+struct FlatField {
+    PixelArray flatData;
+    std::int16_t flatWidth = 0;
+    std::int16_t flatHeight = 0;
+    bool showFlat = false;
+    bool loaded = false;  // the last load of a flat-field file succeeded
+};
 
 struct FlatFieldResult {
     bool ok = false;  // false: the snapshots share no common area; the image is untouched

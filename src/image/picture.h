@@ -6,6 +6,9 @@
 
 namespace kyr {
 
+// The pointer shape over the picture area.
+enum class MousePointer { Default = 0, Crosshair = 2 };
+
 inline constexpr int kPictureWidth = 320;
 inline constexpr int kPictureHeight = 200;
 

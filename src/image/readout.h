@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "console/ui.h"
+#include "image/picture.h"
 #include "image/pixel_array.h"
 
 namespace kyr {

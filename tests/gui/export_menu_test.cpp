@@ -14,7 +14,7 @@
 
 #include "fakes/fakes.h"
 #include "gui/frm_kyrdriver.h"
-#include "gui/png_encoder.h"
+#include "qtio/png_encoder.h"
 #include "image/render.h"
 
 namespace kyr::test {

@@ -4,8 +4,8 @@
 #include <QTemporaryDir>
 
 #include "event_wait.h"
-#include "gui/qt_platform.h"
-#include "gui/simulator_process.h"
+#include "qtio/qt_platform.h"
+#include "qtio/simulator_process.h"
 
 namespace kyr::test {
 namespace {

@@ -20,7 +20,7 @@
 
 #include "event_wait.h"
 #include "fakes/fakes.h"
-#include "gui/host_text.h"
+#include "qtio/host_text.h"
 #include "gui/picture_area.h"
 #include "link/packet.h"
 

@@ -1,4 +1,4 @@
-#include "gui/serial_adapters.h"
+#include "qtio/serial_adapters.h"
 
 #include <gtest/gtest.h>
 #include <QTcpServer>
@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <memory>
 
-#include "event_wait.h"
+#include "gui/event_wait.h"
 #include "link/packet.h"
-#include "pty_pair.h"
+#include "gui/pty_pair.h"
 
 namespace kyr::test {
 namespace {
