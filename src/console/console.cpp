@@ -68,10 +68,12 @@ void Console::Form_Load() {
         port_.setRThreshold(1);
         link.replyTimeout = 256;
         link.transferTimeout = 256;
+        events_->lineSettingsApplied("115200,N,8,2");
         sendLinkRequest(1);
         showStatus("Link not established!");
     } catch (const SerialError&) {
         showStatus("Unable to open COM1");
+        events_->portOpenFailed(1);
     }
 }
 
@@ -96,16 +98,19 @@ void Console::Form_MouseMove() { ui_.setMousePointer(MousePointer::Default); }
 
 void Console::setBaudRate(int code) {
     if (code < 1 || code > 5) return;
+    const std::string settings = speedSettings(code, 1);
     try {
-        port_.setSettings(speedSettings(code, 1));
+        port_.setSettings(settings);
     } catch (const SerialError&) {
         showStatus("COM" + std::to_string(link.commPortNumber) + " settings not applied");
+        events_->lineSettingsRefused(settings);
         return;
     }
     const auto& row = kSpeeds[static_cast<std::size_t>(code)];
     link.baudCode = static_cast<std::int16_t>(code);
     link.replyTimeout = row.replyTimeout;
     link.transferTimeout = row.transferTimeout;
+    events_->lineSettingsApplied(settings);
 }
 
 void Console::establishLink(int n) {
@@ -134,8 +139,11 @@ void Console::establishLink(int n) {
         }
         showStatus("COM" + std::to_string(n) + " not available");
         link.portOpen = false;
+        events_->portOpenFailed(n);
         return;
     }
+    if (link.baudCode >= 1 && link.baudCode <= 5)
+        events_->lineSettingsApplied(speedSettings(link.baudCode, 2));
     link.replyTimeout = 256;
     link.transferTimeout = 110;
     link.linkEstablished = false;
@@ -154,6 +162,7 @@ void Console::portLost() {
     showStatus("COM" + std::to_string(link.commPortNumber) +
                    " connection lost - use Establish Link to reconnect",
                true);
+    events_->linkLost();
 }
 
 // ---------------------------------------------------------------- packets out

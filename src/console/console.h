@@ -10,9 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "console/console_events.h"
 #include "console/platform.h"
 #include "console/ui.h"
 #include "files/file_dialog.h"
+#include "files/file_io.h"
 #include "files/file_naming.h"
 #include "image/track_offsets.h"
 #include "firmware/upload_state.h"
@@ -52,6 +54,9 @@ public:
     void Form_Unload();
     void mnuexit_Click() { Form_Unload(); }
     void Form_MouseMove();
+    // Where the typed outcomes go (null: nowhere). Set before Form_Load.
+    void setEvents(ConsoleEvents* events) { events_ = events ? events : &noEvents_; }
+    ConsoleEvents& events() { return *events_; }
     // True once shutdown ran: the shell then ends the program.
     bool terminated() const { return terminated_; }
 
@@ -147,6 +152,8 @@ public:
     void exportImageBitmap();
     // The PNG encoder of the shell (null: PNG export is not available).
     void setImageEncoder(ImageEncoder* encoder) { imageEncoder_ = encoder; }
+    // How image and companion files are created (tests give a writer that fails).
+    void setFileWriter(NewFileWriter writer) { writeNewFile_ = std::move(writer); }
 
     // ---- observation settings
     void mnunote_Click();
@@ -198,7 +205,7 @@ private:
     void showStatus(const std::string& text, bool repaint = false);
     void portLost();
     // The steps every export shares: image check, dialog, extension, never over a file.
-    void exportImageFile(FileDialogFilter filter, const std::string& kind,
+    void exportImageFile(FileDialogFilter filter, FileKind fileKind, const std::string& kind,
                          std::initializer_list<const char*> extensions,
                          const std::function<std::vector<std::uint8_t>(std::string&)>& encode);
 
@@ -211,7 +218,7 @@ private:
     void completeImage();
     // The image file, then its track list and mosaic data where the image has them.
     void saveImageWithCompanions();
-    void saveCompanionFile(const std::string& extension, const std::string& text);
+    void saveCompanionFile(FileKind kind, const std::string& extension, const std::string& text);
     // The save dialog for automatic saving (Download All, auto-save); false on cancel.
     bool chooseAutoSaveName();
     void requestNextBuffer();
@@ -220,14 +227,23 @@ private:
     void takeFirstFlaggedBuffer(int first);
     // Forgets the remaining flagged buffers: the image in transfer is the last one.
     void endDownloadAll();
+    // Tells the front ends that the Download All under way is over.
+    void finishDownloadAll();
     void startHeaderRequest(int buffer);
 
+    ConsoleEvents noEvents_;
+    ConsoleEvents* events_ = &noEvents_;
     SerialPort& port_;
     Ui& ui_;
     ReplyTimer& timer_;
     Clock& clock_;
     Scheduler& scheduler_;
     ImageEncoder* imageEncoder_ = nullptr;
+    NewFileWriter writeNewFile_ = [](const std::filesystem::path& path,
+                                     std::span<const std::uint8_t> bytes) {
+        return writeNewFile(path, bytes);
+    };
+    bool imageSaved_ = false;  // the last writeImageFile wrote its file
     bool terminated_ = false;
     int receiveDepth_ = 0;
     bool receivePending_ = false;

@@ -1,4 +1,6 @@
 // The receive event, the dispatcher by packet type, the reply timer and the download cycle.
+#include <algorithm>
+
 #include "console/console.h"
 #include "image/header_parse.h"
 
@@ -69,9 +71,11 @@ DispatchResult Console::dispatchPacket() {
                 if (!link.linkEstablished) {
                     showStatus("Link Established");
                     link.linkEstablished = true;
+                    events_->linkEstablished();
                 } else {
                     showStatus("Keypress acknowledged");
                 }
+                events_->acknowledged();
             } else {
                 uploadAcknowledged();
             }
@@ -81,6 +85,7 @@ DispatchResult Console::dispatchPacket() {
             if (!link.linkEstablished) {
                 showStatus("Link Established");
                 link.linkEstablished = true;
+                events_->linkEstablished();
             }
             if (!rx.complete()) break;
             showDisplayText();
@@ -89,6 +94,7 @@ DispatchResult Console::dispatchPacket() {
         case 21:
             showStatus("KYR did not understand command");
             rx.removePacket(kHeaderOnlyPacket);
+            events_->commandRefused();
             break;
         case 254:
             showStatus("Link established to KYR");
@@ -141,6 +147,7 @@ void Console::startHeaderRequest(int buffer) {
     restartReplyTimer(link.replyTimeout);
     download.imageBufferNumber = static_cast<std::int16_t>(buffer);
     sendHeaderRequest(buffer);
+    events_->headerRequested(buffer);
 }
 
 void Console::handleScreenImageOffer() {
@@ -163,9 +170,14 @@ void Console::handleBufferReport() {
         if (files.autoSaveOn) {
             readBufferFlags();
             if (download.downloadAllActive) {
+                download.downloadAllImages = 0;
+                int images = 1;
+                for (bool flagged : download.bufferFlags) images += flagged ? 1 : 0;
+                events_->downloadAllStarted(images);
                 startHeaderRequest(download.imageBufferNumber);
             } else {
                 showStatus("KYR data buffers are empty", true);
+                events_->buffersEmpty();
             }
         } else {
             sendCommand(1);
@@ -193,6 +205,8 @@ DispatchResult Console::handleImageHeader() {
         ui_.setProgress(0, 0);
         showStatus(problem, true);
         sendCommand(2);
+        events_->headerRefused(download.imageBufferNumber, problem);
+        finishDownloadAll();
         return DispatchResult::Continue;
     }
     header.hdrHasFilterByte = rx.payloadLength() == 44;
@@ -201,6 +215,7 @@ DispatchResult Console::handleImageHeader() {
         rx.removePacket(rx.packetSize());
         download.awaitingHeader = false;
         download.receivingRows = false;
+        events_->headerRefused(download.imageBufferNumber, "");
         return DispatchResult::EndEvent;
     }
     image.imageData.recreate(header.hdrWidth, header.hdrHeight);
@@ -215,6 +230,7 @@ DispatchResult Console::handleImageHeader() {
     rx.removePacket(rx.packetSize());
     download.imageComplete = false;
     ui_.setProgress(0, header.hdrHeight);
+    events_->headerAccepted(download.imageBufferNumber, header);
     return DispatchResult::Continue;
 }
 
@@ -245,7 +261,10 @@ void Console::handleImageRow() {
         if (header.hdrExposureCount == 1 && header.mosaicType == 0) complete = true;
         else download.currentRow = kAuxRow;
     }
-    if (r != kAuxRow) ui_.setProgress(r - header.hdrFirstRow + 1, header.hdrHeight);
+    if (r != kAuxRow) {
+        ui_.setProgress(r - header.hdrFirstRow + 1, header.hdrHeight);
+        events_->rowReceived(r - header.hdrFirstRow + 1, header.hdrHeight, r);
+    }
     if (complete) {
         download.imageComplete = true;
         completeImage();
@@ -266,14 +285,27 @@ void Console::completeImage() {
     ui_.setProgress(0, 0);
     flat.showFlat = false;  // the new image replaces a flat frame on display
     renderImage();
+    if (download.downloadAllImages >= 0) ++download.downloadAllImages;
+    events_->imageComplete(download.imageBufferNumber);
     requestNextBuffer();
 }
 
 void Console::requestNextBuffer() {
     // Buffer 0 is only ever taken by the first pick, from the buffer report.
     if (download.downloadAllActive) takeFirstFlaggedBuffer(1);
-    if (download.downloadAllActive) startHeaderRequest(download.imageBufferNumber);
-    else sendCommand(2);
+    if (download.downloadAllActive) {
+        startHeaderRequest(download.imageBufferNumber);
+    } else {
+        sendCommand(2);
+        finishDownloadAll();
+    }
+}
+
+void Console::finishDownloadAll() {
+    if (download.downloadAllImages < 0) return;
+    const int count = download.downloadAllImages;
+    download.downloadAllImages = -1;
+    events_->downloadAllFinished(count);
 }
 
 // ---------------------------------------------------------------- reply timer
@@ -284,6 +316,7 @@ void Console::entrytimer_Timer() {
         stopReplyTimer();
         ui_.setProgress(0, 0);
         showStatus("Communication Failed", true);
+        events_->transferFailed();
         return;
     }
     if (upload.uploadState != 0) {
@@ -367,6 +400,12 @@ void Console::showDisplayText() {
     }
     ui_.setDisplayText(latin1ToUtf8(displayText));
     ui_.repaintDisplay();
+    {
+        const std::string raw(reinterpret_cast<const char*>(rx.payload()),
+                              static_cast<std::size_t>(n));
+        events_->displayTextReceived(raw.substr(0, std::min<std::size_t>(24, raw.size())),
+                                     raw.size() > 24 ? raw.substr(24) : std::string());
+    }
     if (capture.captureActive) recordCapture(logLine);
 }
 

@@ -28,7 +28,7 @@ std::string withExtension(const std::string& chosen, std::initializer_list<const
 }  // namespace
 
 void Console::exportImageFile(
-    FileDialogFilter filter, const std::string& kind, std::initializer_list<const char*> extensions,
+    FileDialogFilter filter, FileKind fileKind, const std::string& kind, std::initializer_list<const char*> extensions,
     const std::function<std::vector<std::uint8_t>(std::string&)>& encode) {
     if (image.imageWidth <= 0 || image.imageHeight <= 0) {
         ui_.showMessage("No image data available to export");
@@ -42,6 +42,7 @@ void Console::exportImageFile(
     const std::string name = withExtension(chosen, extensions);
     if (fileExists(name)) {
         ui_.showMessage(kind + " File with same name already exists!");
+        events_->fileRefused(fileKind, name, FileRefusal::Exists, "already exists");
         return;
     }
     showStatus("Saving " + name, true);
@@ -51,14 +52,16 @@ void Console::exportImageFile(
     if (!err.empty()) {
         showStatus(name + " was not saved: " + err);
         ui_.showMessage(kind + " file " + name + " was not saved: " + err);
+        events_->fileRefused(fileKind, name, FileRefusal::WriteFailed, err);
         return;
     }
     showStatus(name + " saved");
+    events_->fileWritten(fileKind, name);
 }
 
 void Console::exportFits() {
     exportImageFile(
-        FileDialogFilter::Fits, "FITS", {".fits", ".fit", ".fts"}, [this](std::string& err) {
+        FileDialogFilter::Fits, FileKind::Fits, "FITS", {".fits", ".fit", ".fts"}, [this](std::string& err) {
             FitsEncodeResult fits =
                 encodeFits(header, image.imageData, image.imageWidth, image.imageHeight);
             err = fits.error;
@@ -71,7 +74,7 @@ void Console::exportPng() {
         ui_.showMessage("PNG export is not available");
         return;
     }
-    exportImageFile(FileDialogFilter::Png, "PNG", {".png"}, [this](std::string& err) {
+    exportImageFile(FileDialogFilter::Png, FileKind::Png, "PNG", {".png"}, [this](std::string& err) {
         auto png = imageEncoder_->encodePng(imagePicture(image.imageData, image.imageWidth,
                                                          image.imageHeight, display.background,
                                                          display.range));
@@ -81,7 +84,7 @@ void Console::exportPng() {
 }
 
 void Console::exportImageBitmap() {
-    exportImageFile(FileDialogFilter::Bmp, "Bitmap", {".bmp"}, [this](std::string&) {
+    exportImageFile(FileDialogFilter::Bmp, FileKind::Bitmap, "Bitmap", {".bmp"}, [this](std::string&) {
         return encodeBmp(imagePicture(image.imageData, image.imageWidth, image.imageHeight,
                                       display.background, display.range));
     });

@@ -44,6 +44,7 @@ void Console::loadImageFile() {
     const auto bytes = readWholeFile(name, kMaxReadableFileBytes);
     if (!bytes) {
         ui_.showMessage("Load file command failed");
+        events_->loadFailed(name);
         return;
     }
     KyrLoadResult loaded = decodeKyrFile(*bytes, name + kNewLine, KyrDecodeMode::Image);
@@ -51,14 +52,17 @@ void Console::loadImageFile() {
         case KyrLoadResult::TooWide:
             ui_.setHeaderText(loaded.panelText);
             ui_.showMessage("Image is too wide - not KYR Format!");
+            events_->loadFailed(name);
             return;
         case KyrLoadResult::TooTall:
             ui_.setHeaderText(loaded.panelText);
             ui_.showMessage("Image is too tall - not KYR Format!");
+            events_->loadFailed(name);
             return;
         case KyrLoadResult::Failed:
             // Nothing is taken over: the image, its size and header values stay as they were.
             ui_.showMessage("Load file command failed");
+            events_->loadFailed(name);
             return;
         case KyrLoadResult::Ok:
             break;
@@ -112,6 +116,7 @@ void Console::loadImageFile() {
     } else {
         track.trackSnapshotCount = 1;
     }
+    events_->fileLoaded(name);
 }
 
 // ---------------------------------------------------------------- saving
@@ -145,19 +150,24 @@ void Console::startAutoSave() {
 
 void Console::writeImageFile() {
     // A refused or failed save ends a running Download All and tells the device 1.
-    auto refuse = [this](const std::string& status) {
+    imageSaved_ = false;
+    std::string name;
+    auto refuse = [this, &name](const std::string& status, FileRefusal why,
+                                const std::string& reason) {
         showStatus(status, true);
         download.downloadAllActive = false;
         sendSaveAck(1);
+        events_->fileRefused(FileKind::Image, name, why, reason);
     };
 
-    std::string name;
     if (files.autoSaveOn) {
         const int number = files.autoSaveNumber;
         // The count stops growing past the limit instead of wrapping round to small numbers.
         if (files.autoSaveNumber <= kAutoSaveLimit) ++files.autoSaveNumber;
         if (number >= kAutoSaveLimit) {
-            refuse("999 file number limit reached!");
+            name = files.saveBaseName + zeroPadded(number, 3) + ".KYR";
+            refuse("999 file number limit reached!", FileRefusal::NumberLimit,
+                   "999 file number limit reached");
             return;
         }
         name = files.saveBaseName + zeroPadded(number, 3) + ".KYR";
@@ -168,17 +178,19 @@ void Console::writeImageFile() {
     files.imageFileName = name;
     showStatus("Saving " + name, true);
     if (fileExists(name)) {
-        refuse(name + " already exists!");
+        refuse(name + " already exists!", FileRefusal::Exists, "already exists");
         return;
     }
 
     const auto bytes = encodeKyrFile(header, display.background, display.range, image.imageData,
                                      image.imageWidth, image.imageHeight);
-    if (const std::string err = writeNewFile(name, bytes); !err.empty()) {
-        refuse(name + " was not saved: " + err);
+    if (const std::string err = writeNewFile_(name, bytes); !err.empty()) {
+        refuse(name + " was not saved: " + err, FileRefusal::WriteFailed, err);
         return;
     }
+    imageSaved_ = true;
     showStatus(name + " saved", true);
+    events_->fileWritten(FileKind::Image, name);
     // For images of several exposures the acknowledge follows the track list.
     if (header.hdrExposureCount == 1) sendSaveAck(0);
 }
@@ -192,49 +204,61 @@ void Console::exportBitmap() {
     const std::string name = cutBeforeFirstDot(chosen) + ".bmp";
     if (fileExists(name)) {
         ui_.showMessage("Bitmap File with same name already exists!");
+        events_->fileRefused(FileKind::Bitmap, name, FileRefusal::Exists, "already exists");
         return;
     }
     if (const std::string err = writeNewFile(name, encodeBmp(display.picture)); !err.empty()) {
         showStatus(name + " was not saved: " + err);
         ui_.showMessage("Bitmap file " + name + " was not saved: " + err);
+        events_->fileRefused(FileKind::Bitmap, name, FileRefusal::WriteFailed, err);
         return;
     }
     showStatus(name + " saved");
+    events_->fileWritten(FileKind::Bitmap, name);
 }
 
 // ---------------------------------------------------------------- companion files
 
-namespace {
-// Writes a companion text file beside the image; "" on success, else the status text.
-std::string writeCompanion(const std::string& name, const std::string& text) {
-    if (fileExists(name)) return name + " already exists!";
-    if (const std::string err = writeNewFile(name, bytesOf(text)); !err.empty())
-        return name + " was not saved: " + err;
-    return {};
-}
-}  // namespace
-
-void Console::saveCompanionFile(const std::string& extension, const std::string& text) {
+void Console::saveCompanionFile(FileKind kind, const std::string& extension,
+                                const std::string& text) {
     const std::string name = cutBeforeFirstDot(files.imageFileName) + extension;
     files.imageFileName = name;
-    if (const std::string failure = writeCompanion(name, text); !failure.empty()) {
+    std::string failure, reason;
+    FileRefusal why = FileRefusal::Exists;
+    if (fileExists(name)) {
+        failure = name + " already exists!";
+        reason = "already exists";
+    } else if (std::string err = writeNewFile_(name, bytesOf(text)); !err.empty()) {
+        failure = name + " was not saved: " + err;
+        why = FileRefusal::WriteFailed;
+        reason = std::move(err);
+    }
+    if (!failure.empty()) {
         showStatus(failure, true);
         download.downloadAllActive = false;
         sendSaveAck(1);
+        events_->fileRefused(kind, name, why, reason);
         return;
     }
     showStatus(name + " saved", true);
     sendSaveAck(0);
+    events_->fileWritten(kind, name);
 }
 
-void Console::writeTrackList() { saveCompanionFile(".trk", trackListText(header, image.auxData)); }
+void Console::writeTrackList() {
+    saveCompanionFile(FileKind::TrackList, ".trk", trackListText(header, image.auxData));
+}
 
 void Console::writeMosaicData() {
-    saveCompanionFile(".txt", mosaicDataText(header, image.auxData, image.imageData));
+    saveCompanionFile(FileKind::MosaicData, ".txt",
+                      mosaicDataText(header, image.auxData, image.imageData));
 }
 
 void Console::saveImageWithCompanions() {
     writeImageFile();
+    // An image and its companion are written both or neither: the image's refusal has
+    // already told the device and the user.
+    if (!imageSaved_) return;
     if (header.hdrExposureCount > 1) writeTrackList();
     if (header.mosaicType > 0) writeMosaicData();
 }

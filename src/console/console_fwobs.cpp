@@ -126,6 +126,7 @@ void Console::recordCapture(const std::string& logLine) {
     if (!capture.captureActive) return;
     capture.captureText += captureRecordLine(clock_.timeText(), logLine);
     showStatus("Logging Record Number " + std::to_string(capture.captureRecordNumber));
+    events_->captureRecord(capture.captureRecordNumber);
     ++capture.captureRecordNumber;
     if (capture.captureRecordNumber > kCaptureRecordsPerFile) rollCaptureFile();
 }
@@ -141,6 +142,9 @@ void Console::rollCaptureFile() {
         // Held as a finished file of its own, so the next part still starts at record 1.
         capture.unwrittenFiles.push_back({capture.capturePartNumber, content});
         if (failed.empty()) failed = name;
+        events_->captureFileFailed(name);
+    } else {
+        events_->captureFileWritten(name);
     }
     showStatus(failed.empty() ? name + " written to disk" : unwrittenCaptureText(failed), true);
 
@@ -167,9 +171,11 @@ void Console::mnuEndCapture_Click() {
                                  : capturePartFileName(files.saveBaseName, capture.capturePartNumber);
     if (writeCaptureFile(name, captureFileContent(text), nullptr)) {
         capture.captureText = text;
-    } else if (failed.empty()) {
+        events_->captureFileWritten(name);
+    } else {
         // The text stays without its closing lines, so a later End Data Capture writes it whole.
-        failed = name;
+        if (failed.empty()) failed = name;
+        events_->captureFileFailed(name);
     }
     showStatus(failed.empty() ? name + " written to disk" : unwrittenCaptureText(failed), true);
 }
@@ -184,9 +190,13 @@ void Console::mnuUploadFile_Click() {
     try {
         port_.setSettings("115200,N,8,1");
     } catch (const SerialError&) {
-        showStatus("COM" + std::to_string(link.commPortNumber) + " settings not applied", true);
+        const std::string text = "COM" + std::to_string(link.commPortNumber) + " settings not applied";
+        showStatus(text, true);
+        events_->lineSettingsRefused("115200,N,8,1");
+        events_->uploadRefused(text);
         return;
     }
+    events_->lineSettingsApplied("115200,N,8,1");
     link.baudCode = 1;
     link.replyTimeout = 256;
     link.transferTimeout = 110;
@@ -194,27 +204,32 @@ void Console::mnuUploadFile_Click() {
     const std::string path = showFileDialog(FileDialogMode::Open, FileDialogFilter::Bin);
     if (!firmwareNameAccepted(path)) {
         ui_.showMessage("KYR code will be in a '.bin' file");
+        events_->uploadRefused("KYR code will be in a '.bin' file");
         return;
     }
     std::error_code ec;
     const auto size = std::filesystem::file_size(std::filesystem::path(path), ec);
     if (ec) {
         ui_.showMessage("Unable to read " + path);
+        events_->uploadRefused("Unable to read " + path);
         return;
     }
     if (size != static_cast<std::uintmax_t>(kFirmwareSize)) {
         ui_.showMessage("File length doesn not match expected '.bin' file");
+        events_->uploadRefused("File length doesn not match expected '.bin' file");
         return;
     }
     // Read aside: a refused file must not disturb an upload that is still running.
     auto read = readWholeFile(std::filesystem::path(path), kFirmwareSize);
     if (!read || read->size() != static_cast<std::size_t>(kFirmwareSize)) {
         ui_.showMessage("Unable to read " + path);
+        events_->uploadRefused("Unable to read " + path);
         return;
     }
     std::vector<std::uint8_t> image = std::move(*read);
     if (firmwareImageCrc(image) != storedFirmwareCrc(image)) {
         ui_.showMessage("Code CRC check failed - code file is bad");
+        events_->uploadRefused("Code CRC check failed - code file is bad");
         return;
     }
     upload.firmwareImage = std::move(image);
@@ -229,6 +244,7 @@ void Console::mnuUploadFile_Click() {
     const std::uint8_t start[] = {32, 0};
     sendDataPacket(253, start, 2);
     ui_.setProgress(0, kFirmwarePages);
+    events_->uploadStarted();
 }
 
 void Console::fillPageBuffer() {
@@ -244,6 +260,7 @@ void Console::uploadAcknowledged() {
             link.timeoutTicks = 0;
             sendDataPacket(252, upload.pageBuffer, kPagePayloadSize);
             ui_.setProgress(upload.uploadPage, kFirmwarePages);
+            events_->uploadProgress(upload.uploadPage, kFirmwarePages);
             break;
         case 2:
             ++upload.uploadPage;
@@ -261,6 +278,7 @@ void Console::uploadAcknowledged() {
                 sendDataPacket(252, upload.pageBuffer, kPagePayloadSize);
             }
             ui_.setProgress(upload.uploadPage, kFirmwarePages);
+            events_->uploadProgress(upload.uploadPage, kFirmwarePages);
             break;
         case 3:
             showStatus("Code succesfully uploaded - KYR restarting", true);
@@ -270,8 +288,11 @@ void Console::uploadAcknowledged() {
             // The device restarts: ask for the link once it has had two seconds, without
             // holding up the window meanwhile.
             scheduler_.callLater(2000, [this] {
-                if (!terminated_) sendLinkRequest(1);
+                if (terminated_) return;
+                sendLinkRequest(1);
+                events_->uploadLinkRequested();
             });
+            events_->uploadDone();
             break;
         default:
             break;

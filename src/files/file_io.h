@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -15,6 +16,11 @@ namespace kyr {
 // short reason ("the folder ... does not exist", "... already exists", ...). On failure
 // nothing is left behind: no partial file under the final name and no temporary file.
 std::string writeNewFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
+
+// How the console creates its image and companion files (writeNewFile; tests put a failing
+// writer in its place).
+using NewFileWriter =
+    std::function<std::string(const std::filesystem::path&, std::span<const std::uint8_t>)>;
 
 // Writes `path` with `bytes`, replacing a file of that name as a whole. Same result texts.
 std::string replaceFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);

@@ -24,6 +24,8 @@ struct DownloadState {
     // A header was accepted and its rows are being fetched. A row packet that arrives
     // while this is false was not asked for and is dropped without a new request.
     bool receivingRows = false;
+    // Images completed in the Download All under way; -1 when none is under way.
+    int downloadAllImages = -1;
 };
 
 }  // namespace kyr

@@ -3,6 +3,7 @@
 #include <QDate>
 #include <QLocale>
 #include <QTime>
+#include <chrono>
 
 #include "host_text.h"
 
@@ -29,9 +30,22 @@ void QtReplyTimer::setInterval(int ms) {
 }
 
 void QtScheduler::callLater(int ms, std::function<void()> fn) {
-    QTimer::singleShot(ms < 0 ? 0 : ms, &context_, [fn = std::move(fn)] {
-        if (fn) fn();
-    });
+    const auto due = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
+    callAt(due, std::move(fn));
+}
+
+void QtScheduler::callAt(std::chrono::steady_clock::time_point due, std::function<void()> fn) {
+    // A coarse single-shot timer may fire up to 5% early: a wait is never shorter than asked.
+    using namespace std::chrono;
+    const auto left = ceil<milliseconds>(due - steady_clock::now()).count();
+    QTimer::singleShot(static_cast<int>(left < 0 ? 0 : left), Qt::PreciseTimer, &context_,
+                       [this, due, fn = std::move(fn)]() mutable {
+                           if (steady_clock::now() < due) {
+                               callAt(due, std::move(fn));
+                               return;
+                           }
+                           if (fn) fn();
+                       });
 }
 
 std::string QtClock::dateText() {

@@ -3,6 +3,7 @@
 
 #include <QObject>
 #include <QTimer>
+#include <chrono>
 #include <functional>
 
 #include "console/platform.h"
@@ -31,6 +32,7 @@ class QtScheduler : public Scheduler {
     void callLater(int ms, std::function<void()> fn) override;
 
   private:
+    void callAt(std::chrono::steady_clock::time_point due, std::function<void()> fn);
     QObject context_;
 };
 

@@ -124,15 +124,43 @@ TEST_F(ConsoleFiles, SummedAndMosaicImagesGetTheirCompanionFiles) {
     const std::string text(trk->begin(), trk->end());
     EXPECT_NE(text.find("\r\n 4, -1\r\n"), std::string::npos) << text;
 
-    // Saved again: every file refused (companions too, although the image was refused).
+    // Saved again: the image is refused, and with it its companions (one refusal).
     port.writes.clear();
     con.download.downloadAllActive = true;
     ui.fileAnswers = {dir.name("sum")};
     con.saveImageNow();
-    EXPECT_EQ(acks(), (std::vector<Bytes>{ack(1), ack(1), ack(1)}));
-    EXPECT_EQ(ui.status, dir.name("sum.txt") + " already exists!");
+    EXPECT_EQ(acks(), (std::vector<Bytes>{ack(1)}));
+    EXPECT_EQ(ui.status, dir.name("sum.KYR") + " already exists!");
     EXPECT_FALSE(con.download.downloadAllActive);
     EXPECT_EQ(readWholeFile(dir.name("sum.trk")), trk);
+}
+
+TEST_F(ConsoleFiles, ImageAndCompanionAreWrittenBothOrNeither) {
+    con.header.hdrExposureCount = 2;
+    con.header.mosaicType = 6;
+    con.header.hdrHeight = 2;
+    con.header.hdrWidth = 3;
+    std::string failing = ".KYR";
+    con.setFileWriter([&failing](const std::filesystem::path& p, std::span<const std::uint8_t> b) {
+        if (p.string().ends_with(failing)) return std::string("writing failed (disk full?)");
+        return writeNewFile(p, b);
+    });
+    // The image fails: no track list, no mosaic data, one refusal to the device.
+    ui.fileAnswers = {dir.name("full")};
+    con.saveImageNow();
+    EXPECT_TRUE(dir.names().empty());
+    EXPECT_EQ(acks(), (std::vector<Bytes>{ack(1)}));
+    EXPECT_EQ(ui.status, dir.name("full.KYR") + " was not saved: writing failed (disk full?)");
+
+    // The companion fails after the image: the image stays and the status says so.
+    port.writes.clear();
+    con.header.mosaicType = 0;
+    failing = ".trk";
+    ui.fileAnswers = {dir.name("half")};
+    con.saveImageNow();
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"half.KYR"});
+    EXPECT_EQ(ui.status, dir.name("half.trk") + " was not saved: writing failed (disk full?)");
+    EXPECT_EQ(acks(), (std::vector<Bytes>{ack(1)}));
 }
 
 TEST_F(ConsoleFiles, AutomaticNumbering) {
