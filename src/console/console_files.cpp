@@ -132,7 +132,7 @@ void Console::saveImageNow() {
         ui_.showMessage("No image data available to save");
         return;
     }
-    files.saveBaseName = cutBeforeFirstDot(name);
+    files.saveBaseName = files.cut(name);
     showStatus("Saving " + files.saveBaseName + ".KYR");
     saveImageWithCompanions();
 }
@@ -201,7 +201,7 @@ void Console::exportBitmap() {
         ui_.showMessage("No file name specified");
         return;
     }
-    const std::string name = cutBeforeFirstDot(chosen) + ".bmp";
+    const std::string name = files.cut(chosen) + ".bmp";
     if (fileExists(name)) {
         ui_.showMessage("Bitmap File with same name already exists!");
         events_->fileRefused(FileKind::Bitmap, name, FileRefusal::Exists, "already exists");
@@ -221,7 +221,7 @@ void Console::exportBitmap() {
 
 void Console::saveCompanionFile(FileKind kind, const std::string& extension,
                                 const std::string& text) {
-    const std::string name = cutBeforeFirstDot(files.imageFileName) + extension;
+    const std::string name = files.cut(files.imageFileName) + extension;
     files.imageFileName = name;
     std::string failure, reason;
     FileRefusal why = FileRefusal::Exists;
@@ -271,13 +271,13 @@ bool Console::chooseAutoSaveName() {
         files.autoSaveOn = false;
         return false;
     }
-    files.saveBaseName = cutBeforeFirstDot(name);
+    files.saveBaseName = files.cut(name);
     showStatus(files.saveBaseName + " selected");
     return true;
 }
 
 void Console::readTrackList() {
-    const std::string name = cutBeforeFirstDot(files.imageFileName) + ".trk";
+    const std::string name = files.cut(files.imageFileName) + ".trk";
     files.imageFileName = name;
     TrackListRead read;
     if (const auto bytes = readWholeFile(name, kMaxReadableFileBytes))

@@ -100,7 +100,7 @@ void Console::mnuSetFileName_Click() {
         capture.captureActive = false;
         return;
     }
-    files.saveBaseName = cutBeforeFirstDot(path);
+    files.saveBaseName = files.cut(path);
     showStatus(files.saveBaseName + " selected");
 }
 

@@ -133,4 +133,10 @@ std::string cutBeforeFirstDot(const std::string& name) {
     return name.substr(0, name.find('.'));
 }
 
+std::string cutBeforeFirstDotOfName(const std::string& name) {
+    const std::size_t slash = name.find_last_of("/\\");
+    const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+    return name.substr(0, name.find('.', start));
+}
+
 }  // namespace kyr

@@ -45,4 +45,8 @@ inline std::span<const std::uint8_t> bytesOf(const std::string& text) {
 // "C:\my.dir\pic" gives "C:\my".
 std::string cutBeforeFirstDot(const std::string& name);
 
+// The same cut within the last part of the path only: "/data/obs.2026/m31.KYR" gives
+// "/data/obs.2026/m31". For front ends that name files by whole paths.
+std::string cutBeforeFirstDotOfName(const std::string& name);
+
 }  // namespace kyr

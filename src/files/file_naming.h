@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "files/file_io.h"
+
 namespace kyr {
 
 // Names of saved and loaded files and the automatic numbering.
@@ -12,6 +14,13 @@ struct FileNaming {
     bool autoSaveOn = false;
     std::int16_t autoSaveNumber = 1;
     bool loadCompressed = false;
+    // The window cuts a chosen name at the first "." of the whole path; front ends that
+    // pass whole paths (kyrctl, the INDI driver) keep a "." in a folder's name.
+    bool cutInFileNameOnly = false;
+
+    std::string cut(const std::string& name) const {
+        return cutInFileNameOnly ? cutBeforeFirstDotOfName(name) : cutBeforeFirstDot(name);
+    }
 };
 
 }  // namespace kyr

@@ -52,6 +52,10 @@ TEST(FileIo, CutBeforeFirstDotAppliesToTheWholePath) {
     EXPECT_EQ(cutBeforeFirstDot("C:\\img"), "C:\\img");
     EXPECT_EQ(cutBeforeFirstDot("pic.KYR.bak"), "pic");
     EXPECT_EQ(cutBeforeFirstDot(""), "");
+    // Front ends that pass whole paths keep the folder's dots.
+    EXPECT_EQ(cutBeforeFirstDotOfName("/data/obs.2026/m31.v2.KYR"), "/data/obs.2026/m31");
+    EXPECT_EQ(cutBeforeFirstDotOfName("C:\\img.2\\run.KYR"), "C:\\img.2\\run");
+    EXPECT_EQ(cutBeforeFirstDotOfName("./x.KYR"), "./x");
 }
 
 TEST(Bmp, Uncompressed24BitBottomUp) {
