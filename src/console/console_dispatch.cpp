@@ -235,13 +235,15 @@ DispatchResult Console::handleImageHeader() {
 }
 
 void Console::handleImageRow() {
+    // A row nobody asked for (the duplicate of a retried last row, say) changes nothing but
+    // the receive buffer: the timer of the request that is outstanding keeps running.
+    if (!download.receivingRows) {
+        if (rx.complete()) rx.removePacket(rx.packetSize());
+        return;
+    }
     restartReplyTimer(link.transferTimeout);
     if (!rx.complete()) return;
     stopReplyTimer();
-    if (!download.receivingRows) {
-        rx.removePacket(rx.packetSize());
-        return;
-    }
     const bool isRaw = rx.type() == 5;
     const bool good = payloadValid(rx) && (isRaw ? decodeRawRow() : decodeCompressedRow());
     if (!good) {

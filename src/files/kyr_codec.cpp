@@ -150,6 +150,11 @@ bool take(const std::optional<T>& converted, std::optional<U>& target) {
     return true;
 }
 
+template <typename T, typename U>
+void takeIfClean(const std::optional<T>& converted, std::optional<U>& target) {
+    if (converted) target = *converted;
+}
+
 bool startsWith(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && s.substr(0, prefix.size()) == prefix;
 }
@@ -175,23 +180,25 @@ bool takeImageKey(Is& is, const std::string_view& value, KyrFile& f) {
         return take(toFloat(value), f.apertureArea);
     else if (is("Temperature ="))
         return take(toFloat(value), f.temperature);
+    // The lines below are shown in the panel only: taken over where they read cleanly (so a
+    // loaded image saved again keeps them), never a reason to refuse the file.
     else if (is("X_pixel_size ="))
-        return take(toFloat(value), f.pixelSize);
+        takeIfClean(toFloat(value), f.pixelSize);
     else if (is("E_gain =")) {
         const auto gain = toFloat(value);
-        if (!gain || std::fabs(*gain) > 2.0e7f) return false;
-        f.hdrEgainRaw = static_cast<std::int32_t>(roundHalfEven(*gain * 100.0));
+        if (gain && std::fabs(*gain) <= 2.0e7f)
+            f.hdrEgainRaw = static_cast<std::int32_t>(roundHalfEven(*gain * 100.0));
     } else if (is("Filter ="))
         f.filterName = std::string(value);
     else if (is("History ="))
         f.historyText = std::string(value);
     else if (is("Observer =")) {
         // "Observer = Site 3": the number follows the word; other observers are shown only.
-        if (startsWith(value, "Site")) return take(toInteger<std::int16_t>(value.substr(4)), f.hdrSite);
+        if (startsWith(value, "Site")) takeIfClean(toInteger<std::int16_t>(value.substr(4)), f.hdrSite);
     } else if (is("Readout_mode ="))
-        return take(toInteger<std::int16_t>(value), f.readoutMode);
+        takeIfClean(toInteger<std::int16_t>(value), f.readoutMode);
     else if (is("User_4 = Y2KYear ="))
-        return take(toInteger<std::int16_t>(value), f.hdrYear);
+        takeIfClean(toInteger<std::int16_t>(value), f.hdrYear);
     return true;
 }
 
