@@ -24,6 +24,7 @@
 #include "image/download_state.h"
 #include "image/image_header.h"
 #include "link/link_state.h"
+#include "link/protocol.h"
 #include "link/rx_buffer.h"
 #include "link/serial_port.h"
 #include "observation/capture_state.h"
@@ -81,6 +82,7 @@ public:
     // ---- command packets
     void sendKeypress(std::uint16_t mask);
     void sendCommand(int type);
+    void sendCommand(HostPacket type);
     void sendDataPacket(std::uint8_t type, std::span<const std::uint8_t> data, int n);
     void sendHeaderRequest(int buffer);
     void sendRowRequest(int buffer);

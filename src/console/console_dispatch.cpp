@@ -2,7 +2,9 @@
 #include <algorithm>
 
 #include "console/console.h"
+#include "common/le16.h"
 #include "image/header_parse.h"
+#include "link/protocol.h"
 
 namespace kyr {
 
@@ -50,24 +52,24 @@ bool payloadValid(const RxBuffer& rx) { return rx.payloadLength() > 0 && rx.chec
 }  // namespace
 
 DispatchResult Console::dispatchPacket() {
-    switch (rx.type()) {
-        case 0:
+    switch (static_cast<DevicePacket>(rx.type())) {
+        case DevicePacket::ScreenImageOffer:
             handleScreenImageOffer();
             break;
-        case 1:
+        case DevicePacket::FlashDownload:
             handleFlashDownloadNotice();
             break;
-        case 3:
+        case DevicePacket::BufferReport:
             handleBufferReport();
             break;
-        case 4:
+        case DevicePacket::ImageHeader:
             return handleImageHeader();
-        case 5:
-        case 7:
+        case DevicePacket::RawRow:
+        case DevicePacket::CompressedRow:
             handleImageRow();
             break;
-        case 6:
-            if (upload.uploadState == 0) {
+        case DevicePacket::Acknowledge:
+            if (upload.uploadState == UploadState::Idle) {
                 if (!link.linkEstablished) {
                     showStatus("Link Established");
                     link.linkEstablished = true;
@@ -81,7 +83,7 @@ DispatchResult Console::dispatchPacket() {
             }
             rx.removePacket(kHeaderOnlyPacket);
             break;
-        case 9:
+        case DevicePacket::DisplayText:
             if (!link.linkEstablished) {
                 showStatus("Link Established");
                 link.linkEstablished = true;
@@ -91,16 +93,16 @@ DispatchResult Console::dispatchPacket() {
             showDisplayText();
             rx.removePacket(rx.packetSize());
             break;
-        case 21:
+        case DevicePacket::NotUnderstood:
             showStatus("KYR did not understand command");
             rx.removePacket(kHeaderOnlyPacket);
             events_->commandRefused();
             break;
-        case 254:
+        case DevicePacket::LinkConfirmed:
             showStatus("Link established to KYR");
             rx.removePacket(kHeaderOnlyPacket);
             break;
-        case 255:
+        case DevicePacket::LinkRequest:
             stopReplyTimer();
             showStatus("Request to establish link");
             rx.removePacket(kHeaderOnlyPacket);
@@ -116,8 +118,8 @@ DispatchResult Console::dispatchPacket() {
 
 void Console::readBufferFlags() {
     const std::uint8_t* p = rx.payload();
-    const unsigned high = le16(p);      // buffers 16..31
-    const unsigned low = le16(p + 2);   // buffers 0..15
+    const unsigned high = readLe16(p);      // buffers 16..31
+    const unsigned low = readLe16(p + 2);   // buffers 0..15
     for (int i = 0; i < 16; ++i) {
         download.bufferFlags[static_cast<std::size_t>(i)] = ((low >> i) & 1u) != 0;
         download.bufferFlags[static_cast<std::size_t>(16 + i)] = ((high >> i) & 1u) != 0;
@@ -159,7 +161,7 @@ void Console::handleScreenImageOffer() {
 void Console::handleFlashDownloadNotice() {
     showStatus("KYR is downloading flash memory", true);
     rx.removePacket(kHeaderOnlyPacket);
-    sendCommand(files.autoSaveOn ? 3 : 1);
+    sendCommand(files.autoSaveOn ? HostPacket::BufferReportRequest : HostPacket::DeclineTransfer);
 }
 
 void Console::handleBufferReport() {
@@ -180,7 +182,7 @@ void Console::handleBufferReport() {
                 events_->buffersEmpty();
             }
         } else {
-            sendCommand(1);
+            sendCommand(HostPacket::DeclineTransfer);
         }
     }
     rx.removePacket(rx.packetSize());
@@ -204,7 +206,7 @@ DispatchResult Console::handleImageHeader() {
         endDownloadAll();
         ui_.setProgress(0, 0);
         showStatus(problem, true);
-        sendCommand(2);
+        sendCommand(HostPacket::EndOfTransfer);
         events_->headerRefused(download.imageBufferNumber, problem);
         finishDownloadAll();
         return DispatchResult::Continue;
@@ -244,7 +246,7 @@ void Console::handleImageRow() {
     restartReplyTimer(link.transferTimeout);
     if (!rx.complete()) return;
     stopReplyTimer();
-    const bool isRaw = rx.type() == 5;
+    const bool isRaw = rx.type() == code(DevicePacket::RawRow);
     const bool good = payloadValid(rx) && (isRaw ? decodeRawRow() : decodeCompressedRow());
     if (!good) {
         // Dropped; the same row is asked for again at once.
@@ -298,7 +300,7 @@ void Console::requestNextBuffer() {
     if (download.downloadAllActive) {
         startHeaderRequest(download.imageBufferNumber);
     } else {
-        sendCommand(2);
+        sendCommand(HostPacket::EndOfTransfer);
         finishDownloadAll();
     }
 }
@@ -321,7 +323,7 @@ void Console::entrytimer_Timer() {
         events_->transferFailed();
         return;
     }
-    if (upload.uploadState != 0) {
+    if (upload.uploadState != UploadState::Idle) {
         uploadTick();
         return;
     }
@@ -340,8 +342,8 @@ void Console::entrytimer_Timer() {
 void Console::keyClick(std::uint16_t mask) {
     sendKeypress(mask);
     showStatus("Keypress not acknowledged");
-    if (upload.uploadState != 0) ui_.setProgress(0, 0);
-    upload.uploadState = 0;
+    if (upload.uploadState != UploadState::Idle) ui_.setProgress(0, 0);
+    upload.uploadState = UploadState::Idle;
 }
 
 void Console::cmdturbo_Click() {
@@ -425,7 +427,7 @@ void Console::mnuflashdownload_Click() {
     if (!chooseAutoSaveName()) return;
     files.autoSaveOn = true;
     files.autoSaveNumber = 1;
-    sendCommand(3);
+    sendCommand(HostPacket::BufferReportRequest);
 }
 
 void Console::mnuabort_Click() {

@@ -240,9 +240,9 @@ void Console::mnuUploadFile_Click() {
     stopReplyTimer();
     link.timeoutTicks = 0;
     upload.uploadPage = 0;
-    upload.uploadState = 1;
+    upload.uploadState = UploadState::StartSent;
     const std::uint8_t start[] = {32, 0};
-    sendDataPacket(253, start, 2);
+    sendDataPacket(code(HostPacket::FirmwareStart), start, 2);
     ui_.setProgress(0, kFirmwarePages);
     events_->uploadStarted();
 }
@@ -253,36 +253,36 @@ void Console::fillPageBuffer() {
 
 void Console::uploadAcknowledged() {
     switch (upload.uploadState) {
-        case 1:
+        case UploadState::StartSent:
             fillPageBuffer();
             restartReplyTimer(link.transferTimeout);
-            upload.uploadState = 2;
+            upload.uploadState = UploadState::Pages;
             link.timeoutTicks = 0;
-            sendDataPacket(252, upload.pageBuffer, kPagePayloadSize);
+            sendDataPacket(code(HostPacket::FirmwarePage), upload.pageBuffer, kPagePayloadSize);
             ui_.setProgress(upload.uploadPage, kFirmwarePages);
             events_->uploadProgress(upload.uploadPage, kFirmwarePages);
             break;
-        case 2:
+        case UploadState::Pages:
             ++upload.uploadPage;
             if (upload.uploadPage >= kFirmwarePages) {
-                upload.uploadState = 3;
+                upload.uploadState = UploadState::FinalSent;
                 const auto final = finalPayload(upload.firmwareImage);
                 std::copy(final.begin(), final.end(), upload.pageBuffer.begin());
                 link.timeoutTicks = 0;
                 stopReplyTimer();
-                sendDataPacket(250, upload.pageBuffer, kFinalPayloadSize);
+                sendDataPacket(code(HostPacket::FirmwareFinal), upload.pageBuffer, kFinalPayloadSize);
             } else {
                 fillPageBuffer();
                 restartReplyTimer(link.transferTimeout);
                 link.timeoutTicks = 0;
-                sendDataPacket(252, upload.pageBuffer, kPagePayloadSize);
+                sendDataPacket(code(HostPacket::FirmwarePage), upload.pageBuffer, kPagePayloadSize);
             }
             ui_.setProgress(upload.uploadPage, kFirmwarePages);
             events_->uploadProgress(upload.uploadPage, kFirmwarePages);
             break;
-        case 3:
+        case UploadState::FinalSent:
             showStatus("Code succesfully uploaded - KYR restarting", true);
-            upload.uploadState = 0;
+            upload.uploadState = UploadState::Idle;
             link.timeoutTicks = 0;
             ui_.setProgress(0, 0);
             // The device restarts: ask for the link once it has had two seconds, without
@@ -294,25 +294,25 @@ void Console::uploadAcknowledged() {
             });
             events_->uploadDone();
             break;
-        default:
+        case UploadState::Idle:
             break;
     }
 }
 
 void Console::uploadTick() {
     switch (upload.uploadState) {
-        case 1:
+        case UploadState::StartSent:
             // Only a timer left over from another exchange ticks here; no page has been filled
             // yet and the start packet is not repeated, so the tick just stops that timer.
             stopReplyTimer();
             break;
-        case 2:
+        case UploadState::Pages:
             restartReplyTimer(link.transferTimeout);
-            sendDataPacket(252, upload.pageBuffer, kPagePayloadSize);
+            sendDataPacket(code(HostPacket::FirmwarePage), upload.pageBuffer, kPagePayloadSize);
             break;
-        case 3:
+        case UploadState::FinalSent:
             restartReplyTimer(link.transferTimeout);
-            sendDataPacket(250, upload.pageBuffer, kFinalPayloadSize);
+            sendDataPacket(code(HostPacket::FirmwareFinal), upload.pageBuffer, kFinalPayloadSize);
             break;
         default:
             break;
