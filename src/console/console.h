@@ -220,7 +220,10 @@ private:
     void completeImage();
     // The image file, then its track list and mosaic data where the image has them.
     void saveImageWithCompanions();
-    void saveCompanionFile(FileKind kind, const std::string& extension, const std::string& text);
+    // The files themselves, without the device's acknowledge; false when refused.
+    bool storeImageFile();
+    bool storeCompanionFile(FileKind kind, const std::string& extension, const std::string& text);
+    void acknowledgeSave(bool saved);
     // The save dialog for automatic saving (Download All, auto-save); false on cancel.
     bool chooseAutoSaveName();
     void requestNextBuffer();
@@ -245,7 +248,6 @@ private:
                                      std::span<const std::uint8_t> bytes) {
         return writeNewFile(path, bytes);
     };
-    bool imageSaved_ = false;  // the last writeImageFile wrote its file
     bool terminated_ = false;
     int receiveDepth_ = 0;
     bool receivePending_ = false;

@@ -13,6 +13,7 @@ namespace kyr {
 
 inline constexpr std::uint8_t kStartByte = 165;
 inline constexpr int kHeaderSize = 6;
+inline constexpr int kHeaderOnlyPacket = kHeaderSize;  // a packet without payload
 inline constexpr int kRxBufferSize = 1024;
 inline constexpr int kMaxPayload = kRxBufferSize - 8;  // 1016: the largest packet that can ever fit
 

@@ -45,6 +45,8 @@ public:
     void consumeRxBytes(int n);
     // Payload checksum of the complete packet at the front.
     bool checkPayloadChecksum() const;
+    // A payload type that arrives without a payload can never pass its checksum.
+    bool payloadValid() const { return payloadLength() > 0 && checkPayloadChecksum(); }
     // Removes the packet at the front (n bytes) and clears headerValid.
     void removePacket(int n) {
         consumeRxBytes(n);

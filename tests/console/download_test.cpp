@@ -48,7 +48,8 @@ TEST_F(DownloadTest, ScreenImageRowByRowToCompletion) {
     port.receive(Bytes(r1.begin() + 7, r1.end()));
     EXPECT_EQ(port.lastWrite(), rowRequest(11, 20, 4, 31));
     // A bad row is asked for again; its checksum failure does not clear the tick count.
-    con.link.timeoutTicks = 2;
+    con.entrytimer_Timer();
+    con.entrytimer_Timer();
     Bytes bad = rawRow(200);
     bad[8] ^= 0xFF;
     port.receive(bad);
