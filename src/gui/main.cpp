@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QIcon>
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
@@ -56,6 +57,9 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);  // takes Qt's own options (-platform ...) out of argv
     QApplication::setStyle(QStringLiteral("Fusion"));
+    // The installed desktop entry and icon, so that desktops match the window to them.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.kyrconsole.KyrConsole"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.kyrconsole.KyrConsole")));
 
     kyr::PortMap portMap;
     QString screenshot;
