@@ -304,7 +304,7 @@ TEST_F(KyrctlOffline, UsageErrorsExitWithTwoAndSayWhy) {
     }
     const RunResult help = runKyrctl({"--help"});
     EXPECT_EQ(help.exitCode, 0);
-    EXPECT_TRUE(contains(help.out, "usage: kyrctl"));
+    EXPECT_TRUE(contains(help.out, "Usage: kyrctl"));
 }
 
 }  // namespace
