@@ -16,8 +16,26 @@ struct FitsEncodeResult {
     std::string error;                // "" on success, else CFITSIO's reason
 };
 
-// The primary array of width x height samples, row 1 of the image first (ROWORDER TOP-DOWN),
-// with the header values. Keywords whose value is unknown (zero optics, pixel size or gain,
+// One header card of the image's FITS keywords.
+struct FitsCard {
+    enum class Kind { Text, Integer, Fixed, Comment };
+    Kind kind = Kind::Text;
+    std::string key;      // empty for a comment
+    std::string text;     // Text value or the comment's words
+    long integer = 0;     // Integer value
+    double number = 0.0;  // Fixed value, written with `decimals` places
+    int decimals = 0;
+    std::string comment;
+};
+
+// The header values as FITS keywords (INSTRUME, DATE-OBS, EXPTIME, SNAPSHOT, CCD-TEMP,
+// FOCALLEN in mm, APTAREA in mm^2, XPIXSZ, EGAIN, FILTER, PEDESTAL, the note), shared by the
+// FITS export and the INDI driver. Unknown values (zero optics, pixel size or gain, an empty
+// filter, a date that does not convert) are left out rather than written as 0.
+std::vector<FitsCard> fitsKeywords(const ImageHeader& hdr);
+
+// The primary array of width x height samples, the bottom row of the image first (ROWORDER
+// BOTTOM-UP, as viewers that ignore ROWORDER expect), with fitsKeywords. Keywords whose value is unknown (zero optics, pixel size or gain,
 // an empty filter, a date that does not convert) are left out rather than written as 0.
 FitsEncodeResult encodeFits(const ImageHeader& hdr, const PixelArray& pixels, int width,
                             int height);
