@@ -9,6 +9,7 @@
 #include <limits>
 #include <map>
 
+#include "files/file_io.h"
 #include "image/render.h"
 
 namespace kyr::cli {
@@ -67,6 +68,41 @@ bool convertTarget(const std::string& out) {
     const std::string ext = lower(std::filesystem::path(out).extension().string());
     return ext == ".kyr" || ext == ".bmp" || ext == ".png" || ext == ".fits" || ext == ".fit" ||
            ext == ".fts";
+}
+
+// An output name the console's own naming would change is refused with the name to give,
+// so that kyrctl never writes somewhere else than asked. "" when the name is kept.
+std::string renamedOutput(Command command, const std::string& out) {
+    const bool hasOutput = command == Command::Download || command == Command::Convert ||
+                           command == Command::Flatfield || command == Command::DownloadAll ||
+                           command == Command::Capture;
+    if (!hasOutput) return {};
+    if (std::filesystem::path(out).filename().empty())
+        return out + " names a folder: give a file name";
+    const std::string cut = cutBeforeFirstDotOfName(out);
+    switch (command) {
+        case Command::Download:
+        case Command::Convert:
+        case Command::Flatfield: {
+            // Image files are the name before its first "." and ".KYR"; the exports keep
+            // the name they are given.
+            if (lower(std::filesystem::path(out).extension().string()) != ".kyr" &&
+                command != Command::Download)
+                return {};
+            const std::string kept = cut + ".KYR";
+            if (out == kept) return {};
+            return out + " would be saved as " + kept + ": give " + kept;
+        }
+        case Command::DownloadAll:
+            if (out == cut) return {};
+            return "-o " + out + ": the images would be saved as " + cut + "001.KYR, " + cut +
+                   "002.KYR, ...: give -o " + cut;
+        case Command::Capture:
+            if (out == cut || out == cut + ".txt") return {};
+            return "-o " + out + ": the log would be written to " + cut + ".txt: give -o " + cut;
+        default:
+            return {};
+    }
 }
 
 }  // namespace
@@ -134,6 +170,8 @@ ParseResult parseArgs(const std::vector<std::string>& argv) {
             return res;
         } else if (opt == "--quiet" || opt == "-q") {
             a.quiet = true;
+        } else if (opt == "--verbose" || opt == "-v") {
+            a.verbose = true;
         } else if (opt == "--com") {
             if (const std::string err = a.portMap.addMapping(value); !err.empty())
                 return fail("--com: " + err);
@@ -190,6 +228,7 @@ ParseResult parseArgs(const std::vector<std::string>& argv) {
         }
     }
 
+    if (a.quiet && a.verbose) return fail("--quiet and --verbose exclude each other");
     if (positional.empty()) return fail("no command given");
     const auto cmd = commands().find(positional.front());
     if (cmd == commands().end()) return fail("unknown command \"" + positional.front() + "\"");
@@ -247,10 +286,14 @@ ParseResult parseArgs(const std::vector<std::string>& argv) {
         return fail("capture takes either --records N or --seconds S");
     if (a.command == Command::Convert) {
         if (!convertTarget(a.inputs[1]))
-            return fail("the output of convert ends in .KYR, .bmp, .png or .fits");
+            return fail("the output of convert ends in .KYR, .bmp, .png or .fits (.fit, .fts)");
         if (a.autoContrast && seenContrast)
             return fail("--auto and --background/--range exclude each other");
     }
+    if (a.command == Command::Flatfield && !convertTarget(a.output))
+        return fail("the output of flatfield ends in .KYR, .bmp, .png or .fits (.fit, .fts)");
+    const std::string& out = a.command == Command::Convert ? a.inputs[1] : a.output;
+    if (const std::string why = renamedOutput(a.command, out); !why.empty()) return fail(why);
     return res;
 }
 
@@ -267,21 +310,27 @@ const char* usageText() {
            "  display [--follow [--seconds S]]\n"
            "                          print the display text (two lines); --follow keeps\n"
            "                          printing it as it changes (until Ctrl-C or S seconds)\n"
-           "  download -o FILE.KYR    Download Screen Image, then save it (and its .trk/.txt);\n"
-           "                          prints the Image Information panel\n"
-           "  download-all -o BASE    Download All into BASE001.KYR, BASE002.KYR, ...;\n"
-           "                          prints each file saved\n"
+           "  download -o NAME.KYR    Download Screen Image, then save it (and NAME.trk or\n"
+           "                          NAME.txt for a summed or mosaic image); prints the\n"
+           "                          Image Information panel\n"
+           "  download-all -o BASE    Download All into BASE001.KYR, BASE002.KYR, ...\n"
            "  capture -o BASE (--records N | --seconds S)\n"
-           "                          capture the display text into BASE.txt; ends after N\n"
-           "                          records (texts arriving together are all kept) or S s\n"
-           "  upload FIRMWARE.bin     upload new KYR code\n"
+           "                          capture the display text into BASE.txt (BASE.001,\n"
+           "                          BASE.002, ... beyond 3999 records); ends after N records\n"
+           "                          (texts arriving together are all kept) or S seconds\n"
+           "  upload FIRMWARE.bin     upload new KYR code; the file is checked first\n"
            "Commands on files:\n"
            "  info FILE.KYR           print the Image Information panel of an image file\n"
            "  convert IN.KYR OUT [--background B --range R | --auto]\n"
-           "                          OUT by extension: .KYR, .bmp or .png (grey picture at\n"
-           "                          the image's size), .fits (the samples)\n"
-           "  flatfield IMAGE.KYR FLAT.KYR -o OUT.KYR\n"
-           "                          correct IMAGE by the flat field FLAT\n"
+           "                          OUT by extension: NAME.KYR, .bmp or .png (grey picture\n"
+           "                          at the image's size), .fits, .fit or .fts (FITS: the\n"
+           "                          samples)\n"
+           "  flatfield IMAGE.KYR FLAT.KYR -o OUT\n"
+           "                          correct IMAGE by the flat field FLAT; OUT as for convert\n"
+           "\n"
+           "Names: an image file is saved as NAME.KYR, NAME having no \".\"; a name the\n"
+           "console would change is refused with the name to give. No file is ever written\n"
+           "over.\n"
            "\n"
            "Options:\n"
            "  --com n=PATH       COMn is the serial device PATH or tcp://host:port (repeatable)\n"
@@ -289,11 +338,14 @@ const char* usageText() {
            "  --baud RATE        115200 (default), 57600, 38400, 19200 or 9600\n"
            "  --timeout SECONDS  longest wait for the KYR without progress (default 10)\n"
            "  --quiet            only errors and the requested output\n"
+           "  --verbose          also every status text of the console, as it comes\n"
            "  --note TEXT, --focal-length X, --aperture X, --units inches|centimeters\n"
            "                     observation data for download, convert and flatfield\n"
            "  --help             show this help and exit\n"
            "  --version          show the version and exit\n"
            "\n"
+           "Output: requested output (panels, display texts) on standard output; progress,\n"
+           "the files written, the outcome and errors on standard error.\n"
            "Exit status: 0 success, 1 the operation failed, 2 usage error.\n";
 }
 

@@ -32,7 +32,8 @@ struct CliArgs {
     std::optional<int> port;      // --port COMn: Establish Link on COMn
     std::optional<int> baudCode;  // --baud RATE: the baud menu's code 1..5
     double timeoutSeconds = 10;   // longest wait for the device without progress
-    bool quiet = false;
+    bool quiet = false;           // errors and the requested output only
+    bool verbose = false;         // also every status text of the console, as it comes
 
     // ---- arguments of the commands
     std::vector<std::string> keys;    // keys: key names as given

@@ -12,17 +12,8 @@ std::string withNewlines(const std::string& text) {
     return out;
 }
 
-CliUi::CliUi(std::FILE* out, std::FILE* err, bool quiet, bool terminal)
-    : out_(out), err_(err), quiet_(quiet), terminal_(terminal) {}
-
-void CliUi::activity() {
-    if (onActivity) onActivity();
-}
-
-bool CliUi::isProgressStatus(const std::string& text) const {
-    // The texts an upload and a capture repeat for every page and record.
-    return text.rfind(" PageNumber = ", 0) == 0 || text.rfind("Logging Record Number ", 0) == 0;
-}
+CliUi::CliUi(std::FILE* out, std::FILE* err, Verbosity verbosity, bool terminal)
+    : out_(out), err_(err), verbosity_(verbosity), terminal_(terminal) {}
 
 void CliUi::endProgressLine() {
     if (!progressLineShown_) return;
@@ -37,62 +28,46 @@ void CliUi::printErr(const std::string& line) {
     std::fflush(err_);
 }
 
+void CliUi::drawProgress(const std::string& text) {
+    if (verbosity_ == Verbosity::Quiet || !terminal_) return;
+    std::fputs(("\r\033[K" + text).c_str(), err_);
+    std::fflush(err_);
+    progressLineShown_ = true;
+}
+
 void CliUi::setStatusText(const std::string& text) {
-    if (statusHistory_.empty() || statusHistory_.back() != text) ++progressCount_;
-    statusHistory_.push_back(text);
-    if (!quiet_) {
-        if (isProgressStatus(text)) {
-            if (terminal_) {
-                std::string line = withNewlines(text);
-                for (char& c : line)
-                    if (c == '\n') c = ',';
-                std::fputs(("\r\033[K" + line).c_str(), err_);
-                std::fflush(err_);
-                progressLineShown_ = true;
-            }
-        } else if (text != lastPrintedStatus_) {
-            printErr(withNewlines(text));
-            lastPrintedStatus_ = text;
-            printedStatuses_.insert(text);
-        }
+    lastStatus_ = text;
+    lastStatusUnreported_ = true;
+    if (verbosity_ == Verbosity::Verbose) {
+        printErr(withNewlines(text));
+        lastPrintedStatus_ = text;
     }
-    activity();
 }
 
 void CliUi::setDisplayText(const std::string& text) {
-    ++progressCount_;
-    displayHistory_.push_back(text);
-    if (printDisplay_) {
-        endProgressLine();
-        printOut(text + "\r\n");
-    }
-    activity();
-}
-
-void CliUi::showPicture(const Picture&) {
-    ++pictureCount_;
-    activity();
+    if (!printDisplay_) return;
+    endProgressLine();
+    printOut(text + "\r\n");
 }
 
 void CliUi::setProgress(int value, int maximum) {
-    if (progress_ != std::pair{value, maximum}) ++progressCount_;
+    if (progress_ == std::pair{value, maximum}) return;
     progress_ = {value, maximum};
-    if (!quiet_ && terminal_) {
-        if (maximum > 0) {
-            std::fprintf(err_, "\r\033[K%s %d/%d", progressLabel_.c_str(), value, maximum);
-            std::fflush(err_);
-            progressLineShown_ = true;
-        } else {
-            endProgressLine();
-        }
-    }
-    activity();
+    if (maximum > 0)
+        drawProgress(progressLabel_ + " " + std::to_string(value) + "/" + std::to_string(maximum));
+    else
+        endProgressLine();
+}
+
+void CliUi::showCount(int value) {
+    drawProgress(progressLabel_ + " " + std::to_string(value));
 }
 
 void CliUi::showMessage(const std::string& text) {
     messages_.push_back(text);
+    lastStatusUnreported_ = false;  // the message box is the console's word on it
     error(text);
-    activity();
+    if (onActivity) onActivity();
 }
 
 std::string CliUi::prompt(const std::string&, const std::string& title, const std::string&) {
@@ -122,14 +97,19 @@ void CliUi::printOut(const std::string& text) {
 }
 
 void CliUi::error(const std::string& text) {
-    const std::string line = withNewlines(text);
-    // Already on screen as a status line: not twice.
-    if (!quiet_ && printedStatuses_.count(text) != 0) return;
-    printErr("kyrctl: " + line);
+    // Just shown as a status line (--verbose): not twice.
+    if (verbosity_ == Verbosity::Verbose && text == lastPrintedStatus_) return;
+    printErr("kyrctl: " + withNewlines(text));
 }
 
 void CliUi::note(const std::string& text) {
-    if (!quiet_) printErr(withNewlines(text));
+    if (verbosity_ != Verbosity::Quiet) printErr(withNewlines(text));
+}
+
+void CliUi::reportLastStatus() {
+    if (!lastStatusUnreported_) return;
+    lastStatusUnreported_ = false;
+    error(lastStatus_);
 }
 
 }  // namespace kyr::cli

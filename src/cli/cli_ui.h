@@ -1,13 +1,13 @@
 #pragma once
 // The console's Ui on a terminal: file dialogs answered from the command line, prompts from
-// options, messages and status texts on standard error, requested output on standard output.
+// options, requested output on standard output; messages, and with --verbose the status
+// texts, on standard error.
 
 #include <cstdio>
 #include <deque>
 #include <functional>
 #include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -15,10 +15,16 @@
 
 namespace kyr::cli {
 
+enum class Verbosity {
+    Quiet,    // errors and the requested output only
+    Normal,   // also progress, the files written and the outcome
+    Verbose,  // also every status text of the console, as it comes
+};
+
 class CliUi : public Ui {
   public:
     // `terminal`: standard error is a terminal, so progress may redraw one line there.
-    CliUi(std::FILE* out, std::FILE* err, bool quiet, bool terminal);
+    CliUi(std::FILE* out, std::FILE* err, Verbosity verbosity, bool terminal);
 
     // ---- Ui
     void setStatusText(const std::string& text) override;
@@ -26,7 +32,7 @@ class CliUi : public Ui {
     void setDisplayText(const std::string& text) override;
     void repaintDisplay() override {}
     void setHeaderText(const std::string& text) override { headerText_ = text; }
-    void showPicture(const Picture&) override;
+    void showPicture(const Picture&) override {}
     void setMousePointer(MousePointer) override {}
     void setTurboFace(bool) override {}
     void setProgress(int value, int maximum) override;
@@ -55,55 +61,49 @@ class CliUi : public Ui {
     void setPrintDisplay(bool on) { printDisplay_ = on; }
     // Label of the progress line ("rows", "pages", "records").
     void setProgressLabel(const std::string& label) { progressLabel_ = label; }
+    // A running count without a known end (records of a timed capture).
+    void showCount(int value);
     // Requested output: standard output, always. CR LF line breaks become '\n'.
     void printOut(const std::string& text);
-    // An error: standard error, always (but not again when it was shown as a status).
+    // An error: standard error, always (but not again right after the same status line).
     void error(const std::string& text);
-    // A note to the user: standard error unless quiet.
+    // Progress, a file written, the outcome: standard error unless quiet.
     void note(const std::string& text);
+    // The console has just told of a failure (an event says so): when its last word was a
+    // status line, that line is the error, printed once; a message box is printed already.
+    void reportLastStatus();
 
-    // ---- what the console did, for the commands waiting on it
-    // Called after every status, display, progress, picture and message.
+    // ---- what the console showed
+    // Called after every message box.
     std::function<void()> onActivity;
-    const std::vector<std::string>& statusHistory() const { return statusHistory_; }
     const std::vector<std::string>& messages() const { return messages_; }
-    const std::vector<std::string>& displayHistory() const { return displayHistory_; }
     const std::string& headerText() const { return headerText_; }
-    std::string lastStatus() const {
-        return statusHistory_.empty() ? std::string() : statusHistory_.back();
-    }
-    int pictureCount() const { return pictureCount_; }
     int unansweredDialogs() const { return unansweredDialogs_; }
-    // Counts every change that shows the operation moving on (a new status text, a new
-    // progress value, a display text).
-    long progressCount() const { return progressCount_; }
 
   private:
     void printErr(const std::string& line);
+    void drawProgress(const std::string& text);
     void endProgressLine();
-    bool isProgressStatus(const std::string& text) const;
-    void activity();
 
     std::FILE* out_;
     std::FILE* err_;
-    bool quiet_;
+    Verbosity verbosity_;
     bool terminal_;
     bool printDisplay_ = false;
     std::string progressLabel_ = "rows";
     bool progressLineShown_ = false;
-    std::string lastPrintedStatus_;
-    std::set<std::string> printedStatuses_;
     std::pair<int, int> progress_{0, 0};
+    std::string lastStatus_;
+    bool lastStatusUnreported_ = false;
+    std::string lastPrintedStatus_;
 
     std::deque<std::string> files_;
     std::map<std::string, std::string> prompts_;
     std::optional<std::string> contrastBackground_, contrastRange_;
 
-    std::vector<std::string> statusHistory_, messages_, displayHistory_;
+    std::vector<std::string> messages_;
     std::string headerText_;
-    int pictureCount_ = 0;
     int unansweredDialogs_ = 0;
-    long progressCount_ = 0;
 };
 
 // Console text with CR LF line breaks as '\n' lines.

@@ -3,175 +3,30 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <memory>
+#include <locale>
 #include <optional>
-#include <set>
-#include <span>
+#include <sstream>
 #include <system_error>
 
+#include "cli/cli_events.h"
 #include "cli/offline_devices.h"
 #include "cli/waiter.h"
 #include "console/console.h"
 #include "files/file_io.h"
+#include "observation/capture_log.h"
 #include "qtio/qt_platform.h"
 #include "qtio/serial_adapters.h"
-#include "observation/capture_log.h"
 
 namespace kyr::cli {
 
 namespace fs = std::filesystem;
 
-// ---------------------------------------------------------------- names and folders
-
-std::string ConsoleName::shown(const std::string& reported) const {
-    return folder.empty() ? reported : (fs::path(folder) / reported).string();
-}
-
-ConsoleName consoleName(const std::string& typed) {
-    const fs::path p(typed);
-    const std::string parent = p.parent_path().string();
-    if (parent.find('.') == std::string::npos) return {typed, {}};
-    return {p.filename().string(), parent};
-}
-
 namespace {
-
-// Enters a folder for as long as it lives.
-class FolderScope {
-  public:
-    explicit FolderScope(const std::string& folder) {
-        if (folder.empty()) return;
-        std::error_code ec;
-        old_ = fs::current_path(ec);
-        if (!ec) fs::current_path(folder, ec);
-        if (ec)
-            error_ = "the folder " + folder + " cannot be entered (" + ec.message() + ")";
-        else
-            entered_ = true;
-    }
-    ~FolderScope() {
-        std::error_code ec;
-        if (entered_) fs::current_path(old_, ec);
-    }
-    FolderScope(const FolderScope&) = delete;
-    FolderScope& operator=(const FolderScope&) = delete;
-    const std::string& error() const { return error_; }
-
-  private:
-    fs::path old_;
-    bool entered_ = false;
-    std::string error_;
-};
-
-bool startsWith(const std::string& s, const std::string& p) {
-    return s.rfind(p, 0) == 0;
-}
-bool endsWith(const std::string& s, const std::string& p) {
-    return s.size() >= p.size() && s.compare(s.size() - p.size(), p.size(), p) == 0;
-}
-bool contains(const std::string& s, const std::string& p) {
-    return s.find(p) != std::string::npos;
-}
 
 std::string lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return s;
-}
-
-// A status that says a file was not written.
-bool isWriteFailure(const std::string& s) {
-    return endsWith(s, " already exists!") || contains(s, " was not saved: ") ||
-           s == "999 file number limit reached!" || startsWith(s, "Unable to write ");
-}
-
-// A status that ends work on the line.
-bool isLineFailure(const std::string& s) {
-    return s == "Communication Failed" || contains(s, " connection lost") || s == kNoPortMessage;
-}
-
-// What the console had said up to a point, so that a look afterwards sees only what came
-// after.
-struct Mark {
-    std::size_t status = 0, messages = 0;
-};
-
-Mark markOf(const CliUi& ui) {
-    return {ui.statusHistory().size(), ui.messages().size()};
-}
-
-std::span<const std::string> statusesSince(const CliUi& ui, const Mark& m) {
-    const auto& h = ui.statusHistory();
-    const std::size_t from = std::min(m.status, h.size());
-    return {h.data() + from, h.size() - from};
-}
-
-bool statusSince(const CliUi& ui, const Mark& m, const std::string& text) {
-    const auto s = statusesSince(ui, m);
-    return std::find(s.begin(), s.end(), text) != s.end();
-}
-
-// Follows what the console says from a point on, looking at each text once, so that a long
-// wait (a night's capture) costs no more per event than a short one.
-class Watch {
-  public:
-    explicit Watch(const CliUi& ui, std::set<std::string> lookFor = {})
-        : ui_(ui),
-          next_(ui.statusHistory().size()),
-          messagesAt_(ui.messages().size()),
-          lookFor_(std::move(lookFor)) {}
-
-    // Takes in what came since the last look.
-    void update() {
-        const auto& h = ui_.statusHistory();
-        for (; next_ < h.size(); ++next_) {
-            const std::string& s = h[next_];
-            if (startsWith(s, "Logging Record Number "))
-                ++records_;
-            else if (!trouble_ && isLineFailure(s))
-                trouble_ = s;
-            else if (lookFor_.count(s) != 0)
-                seen_.insert(s);
-        }
-        if (!trouble_ && ui_.messages().size() > messagesAt_)
-            trouble_ = ui_.messages()[messagesAt_];
-    }
-    // A text given at construction that the console has shown since.
-    bool saw(const std::string& text) const { return seen_.count(text) != 0; }
-    // Records appended to the capture log since.
-    int records() const { return records_; }
-    // The first message box or failed line since.
-    const std::optional<std::string>& trouble() const { return trouble_; }
-    // The wait's verdict on trouble: Failed with its text, else Pending.
-    Check troubleCheck(std::string& failure) const {
-        if (!trouble_) return Check::Pending;
-        failure = *trouble_;
-        return Check::Failed;
-    }
-
-  private:
-    const CliUi& ui_;
-    std::size_t next_;
-    std::size_t messagesAt_;
-    std::set<std::string> lookFor_, seen_;
-    int records_ = 0;
-    std::optional<std::string> trouble_;
-};
-
-// Files written and failures of the writers since the mark; false when something was not
-// written (reported on standard error as the console worded it).
-bool reportWrites(CliUi& ui, const Mark& m, const ConsoleName& where, const std::string& suffix,
-                  bool printNames) {
-    bool ok = ui.messages().size() == m.messages;
-    for (const auto& s : statusesSince(ui, m)) {
-        if (isWriteFailure(s)) {
-            ui.error(s);
-            ok = false;
-        } else if (printNames && endsWith(s, suffix) && !startsWith(s, "Saving ")) {
-            ui.printOut(where.shown(s.substr(0, s.size() - suffix.size())) + "\n");
-        }
-    }
-    return ok;
 }
 
 void applyObservation(Console& con, CliUi& ui, const CliArgs& a) {
@@ -207,12 +62,37 @@ int fail(CliUi& ui, const std::string& why) {
     return kExitFailed;
 }
 
-// The folder an output goes to, checked before the device is asked for anything.
-std::string missingFolder(const std::string& typed) {
-    const fs::path folder = fs::path(typed).parent_path();
+// The folder of an output that is not there ("" when it is).
+std::string missingFolder(const std::string& path) {
+    const fs::path folder = fs::path(path).parent_path();
     std::error_code ec;
     if (folder.empty() || fs::is_directory(folder, ec)) return {};
-    return "the folder " + folder.string() + " does not exist";
+    return folder.string() + ": no such folder";
+}
+
+// What an output may not be, checked before anything is loaded, computed or asked of the
+// device: in a missing folder, or a file that is there already.
+std::string outputProblem(const std::string& path) {
+    if (std::string why = missingFolder(path); !why.empty()) return why;
+    if (fileExists(path)) return path + " is there already: kyrctl never writes over a file";
+    return {};
+}
+
+// What the console has shown so far, so that a look afterwards sees only what came after.
+struct Mark {
+    int lineFailures = 0, fileFailures = 0, filesWritten = 0;
+    std::size_t messages = 0;
+};
+
+Mark markOf(const CliUi& ui, const CliEvents& ev) {
+    return {ev.seen().lineFailures, ev.seen().fileFailures, ev.seen().filesWritten,
+            ui.messages().size()};
+}
+
+// Nothing went wrong with the files since the mark (the console's words are on standard
+// error already).
+bool filesFine(const CliUi& ui, const CliEvents& ev, const Mark& m) {
+    return ev.seen().fileFailures == m.fileFailures && ui.messages().size() == m.messages;
 }
 
 // ---------------------------------------------------------------- the console on files
@@ -222,35 +102,31 @@ struct OfflineConsole {
     OfflineTimer timer;
     SystemClock clock;
     OfflineScheduler scheduler;
+    CliEvents events;
     Console con;
-    OfflineConsole(CliUi& ui, ImageEncoder* png) : con(port, ui, timer, clock, scheduler) {
+    OfflineConsole(CliUi& ui, ImageEncoder* png)
+        : events(ui), con(port, ui, timer, clock, scheduler) {
         con.setImageEncoder(png);
+        con.setEvents(&events);
+        con.files.cutInFileNameOnly = true;
     }
 };
 
-// "Load KYR  Frame from Disk" with the typed name; true when the image was loaded (the
+// "Load KYR  Frame from Disk" with the name as typed; true when the image was loaded (the
 // console's messages are already on standard error).
-bool loadImage(Console& con, CliUi& ui, const std::string& typed) {
-    const ConsoleName n = consoleName(typed);
-    FolderScope folder(n.folder);
-    if (!folder.error().empty()) {
-        ui.error(folder.error());
-        return false;
-    }
-    const int pictures = ui.pictureCount();
-    ui.queueFile(n.name);
-    con.loadImageFile();
-    return ui.pictureCount() > pictures;
+bool loadImage(OfflineConsole& oc, CliUi& ui, const std::string& path) {
+    const int loads = oc.events.seen().loads;
+    ui.queueFile(path);
+    oc.con.loadImageFile();
+    return oc.events.seen().loads > loads;
 }
 
-// Writes the image to `typed` by its extension through the console's writers.
-int writeImage(Console& con, CliUi& ui, const std::string& typed) {
-    const ConsoleName n = consoleName(typed);
-    FolderScope folder(n.folder);
-    if (!folder.error().empty()) return fail(ui, folder.error());
-    const std::string ext = lower(fs::path(typed).extension().string());
-    const Mark m = markOf(ui);
-    ui.queueFile(n.name);
+// Writes the image to `path` by its extension through the console's writers.
+int writeImage(OfflineConsole& oc, CliUi& ui, const std::string& path) {
+    Console& con = oc.con;
+    const std::string ext = lower(fs::path(path).extension().string());
+    const Mark m = markOf(ui, oc.events);
+    ui.queueFile(path);
     if (ext == ".kyr")
         con.saveImageNow();
     else if (ext == ".bmp")
@@ -259,24 +135,23 @@ int writeImage(Console& con, CliUi& ui, const std::string& typed) {
         con.exportPng();
     else
         con.exportFits();
-    bool saved = false;
-    for (const auto& s : statusesSince(ui, m)) saved |= endsWith(s, " saved");
-    const bool ok = reportWrites(ui, m, n, " saved", false);
-    return ok && saved ? kExitOk : kExitFailed;
+    const bool written = oc.events.seen().filesWritten > m.filesWritten;
+    return written && filesFine(ui, oc.events, m) ? kExitOk : kExitFailed;
 }
 
 int runInfo(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
     OfflineConsole oc(ui, png);
-    if (!loadImage(oc.con, ui, a.inputs[0])) return kExitFailed;
+    if (!loadImage(oc, ui, a.inputs[0])) return kExitFailed;
     printPanel(ui);
     return kExitOk;
 }
 
 int runConvert(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
+    if (const std::string why = outputProblem(a.inputs[1]); !why.empty()) return fail(ui, why);
     OfflineConsole oc(ui, png);
     Console& con = oc.con;
-    if (!loadImage(con, ui, a.inputs[0])) return kExitFailed;
-    const Mark m = markOf(ui);
+    if (!loadImage(oc, ui, a.inputs[0])) return kExitFailed;
+    const Mark m = markOf(ui, oc.events);
     if (a.autoContrast) {
         con.mnuautocontrast_Click();
     } else if (a.background || a.range) {
@@ -284,135 +159,152 @@ int runConvert(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
         con.mnucontrast_Click();
     }
     applyObservation(con, ui, a);
-    if (ui.messages().size() > m.messages) return kExitFailed;
-    return writeImage(con, ui, a.inputs[1]);
+    if (ui.messages().size() > m.messages) return kExitFailed;  // the dialog refused a value
+    return writeImage(oc, ui, a.inputs[1]);
 }
 
 int runFlatfield(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
+    if (const std::string why = outputProblem(a.output); !why.empty()) return fail(ui, why);
     OfflineConsole oc(ui, png);
     Console& con = oc.con;
-    if (!loadImage(con, ui, a.inputs[0])) return kExitFailed;
-    const Mark m = markOf(ui);
-    ui.queueFile(a.inputs[1]);  // the flat-field loader takes the name as it is
+    if (!loadImage(oc, ui, a.inputs[0])) return kExitFailed;
+    ui.queueFile(a.inputs[1]);
     con.mnuflatfield_Click();
-    if (!statusSince(ui, m, "Done with flat field correction")) {
-        if (ui.messages().size() == m.messages) ui.error("Flat field correction failed");
-        return kExitFailed;
-    }
+    if (!oc.events.seen().flatCorrected) return kExitFailed;  // the console said why
     applyObservation(con, ui, a);
-    return writeImage(con, ui, a.output);
+    return writeImage(oc, ui, a.output);
+}
+
+// The console's own checks of a firmware file (name, length, CRC), run on a console that
+// has no line: a refused file never touches the port or its settings.
+bool firmwareFileAccepted(CliUi& ui, const std::string& path) {
+    struct Verdict : ConsoleEvents {
+        bool started = false;
+        std::optional<std::string> refused;
+        void uploadStarted() override { started = true; }
+        void uploadRefused(const std::string& message) override { refused = message; }
+    } verdict;
+    SilentUi silent(path);
+    OfflinePort port;
+    OfflineTimer timer;
+    SystemClock clock;
+    OfflineScheduler scheduler;
+    Console con(port, silent, timer, clock, scheduler);
+    con.setEvents(&verdict);
+    con.mnuUploadFile_Click();
+    if (verdict.started) return true;
+    ui.error(verdict.refused.value_or(path + " was not accepted as KYR code"));
+    return false;
 }
 
 // ---------------------------------------------------------------- the console on the line
-
-// Deferred calls on the event loop, counted so that a command can wait for them.
-class CliScheduler : public Scheduler {
-  public:
-    std::function<void()> afterCall;
-    void callLater(int ms, std::function<void()> fn) override {
-        ++pending_;
-        inner_.callLater(ms, [this, fn = std::move(fn)] {
-            --pending_;
-            if (fn) fn();
-            if (afterCall) afterCall();
-        });
-    }
-    int pending() const { return pending_; }
-
-  private:
-    QtScheduler inner_;
-    int pending_ = 0;
-};
 
 class LineSession {
   public:
     LineSession(const CliArgs& a, CliUi& ui, ImageEncoder* png)
         : a_(a),
           ui_(ui),
+          events_(ui),
           port_(a.portMap),
           con_(port_, ui, timer_, clock_, scheduler_),
-          waiter_(ui, a.timeoutSeconds) {
+          waiter_(a.timeoutSeconds, [this] { return events_.seen().events; }) {
         con_.setImageEncoder(png);
-        // The same handlers the window wires, each followed by a look at the outcome.
-        port_.setOnComm([this] {
-            con_.MSComm1_OnComm();
-            waiter_.poke();
-        });
-        timer_.setCallback([this] {
-            con_.entrytimer_Timer();
-            waiter_.poke();
-        });
-        scheduler_.afterCall = [this] { waiter_.poke(); };
+        con_.setEvents(&events_);
+        // Whole paths are handed over: a "." in a folder's name stays.
+        con_.files.cutInFileNameOnly = true;
+        timer_.setCallback([this] { con_.entrytimer_Timer(); });
+        events_.onEvent = [this] { waiter_.poke(); };
+        ui_.onActivity = [this] { waiter_.poke(); };
     }
     ~LineSession() {
         // Exit: the link-off request, the port closed; a running capture is written.
         if (!con_.terminated()) con_.Form_Unload();
         timer_.setCallback(nullptr);
-        port_.setOnComm(nullptr);
-        scheduler_.afterCall = nullptr;
+        events_.onEvent = nullptr;
+        ui_.onActivity = nullptr;
     }
     LineSession(const LineSession&) = delete;
     LineSession& operator=(const LineSession&) = delete;
 
     Console& con() { return con_; }
+    CliEvents& events() { return events_; }
     Waiter& waiter() { return waiter_; }
-    CliScheduler& scheduler() { return scheduler_; }
+    Mark mark() const { return markOf(ui_, events_); }
+
+    // Runs the event loop from the mark until `done`; a line failure or a message box since
+    // the mark (both on standard error already) ends it as Failed.
+    WaitEnd wait(const Mark& from, const std::function<bool()>& done, bool stall = true,
+                 std::optional<double> deadlineSeconds = std::nullopt) {
+        return waiter_.run(
+            [&] {
+                if (events_.seen().lineFailures > from.lineFailures ||
+                    ui_.messages().size() > from.messages)
+                    return Check::Failed;
+                return done() ? Check::Done : Check::Pending;
+            },
+            stall, deadlineSeconds);
+    }
+
+    // A wait that ended without its outcome: says why unless the console already did.
+    int notDone(WaitEnd end, const std::string& stalled) {
+        switch (end) {
+            case WaitEnd::Done:
+                return kExitOk;
+            case WaitEnd::Failed:
+                break;
+            case WaitEnd::Stalled:
+                ui_.error(stalled + " (nothing came for " + seconds() + ")");
+                break;
+            case WaitEnd::Deadline:
+                ui_.error(stalled);
+                break;
+            case WaitEnd::Interrupted:
+                ui_.error("interrupted");
+                break;
+        }
+        return kExitFailed;
+    }
 
     // Opens the port as start-up or Establish Link does and waits for the device's answer.
-    bool open(std::string& failure) {
+    bool open() {
+        const Mark m = mark();
         if (!a_.port && !a_.baudCode) {
             con_.Form_Load();
         } else {
             if (a_.baudCode) {
                 con_.setBaudRate(*a_.baudCode);
-                if (con_.link.baudCode != *a_.baudCode) {
-                    failure = ui_.lastStatus();
-                    return false;
-                }
+                if (events_.seen().lineFailures > m.lineFailures) return false;
             }
             con_.establishLink(a_.port.value_or(1));
         }
-        if (!con_.link.portOpen) {
-            failure = ui_.lastStatus();
+        const std::string where =
+            "COM" + std::to_string(a_.port.value_or(1)) + " (" + port_.currentPath() + ")";
+        if (events_.seen().lineFailures > m.lineFailures) return false;  // not opened
+        const WaitEnd end = wait(m, [this] { return events_.seen().linkUp; });
+        if (end != WaitEnd::Done) {
+            notDone(end, "the KYR on " + where + " did not answer the link request");
             return false;
         }
-        Watch w(ui_);
-        const WaitResult r = waiter_.run([&](std::string& f) {
-            w.update();
-            if (con_.link.linkEstablished) return Check::Done;
-            return w.troubleCheck(f);
-        });
-        return finished(r, failure, ui_.lastStatus() + " (no answer from the KYR)");
-    }
-
-    // Turns the end of a wait into success, or the failure text.
-    bool finished(const WaitResult& r, std::string& failure, const std::string& stalled) const {
-        switch (r.end) {
-            case WaitEnd::Done:
-                return true;
-            case WaitEnd::Failed:
-                failure = r.failure;
-                return false;
-            case WaitEnd::Stalled:
-                failure = stalled;
-                return false;
-            case WaitEnd::Deadline:
-                failure = "the stated time is over";
-                return false;
-            case WaitEnd::Interrupted:
-                failure = "Interrupted";
-                return false;
-        }
-        return false;
+        ui_.note("Linked to the KYR on " + where);
+        return true;
     }
 
   private:
+    std::string seconds() const {
+        std::ostringstream s;
+        s.imbue(std::locale::classic());
+        s << a_.timeoutSeconds << " s";
+        return s.str();
+    }
+
     const CliArgs& a_;
     CliUi& ui_;
+    CliEvents events_;
     RoutingSerialPort port_;
     QtReplyTimer timer_;
     QtClock clock_;
-    CliScheduler scheduler_;
+    // The wait after an upload: never shorter than asked.
+    QtScheduler scheduler_;
     Console con_;
     Waiter waiter_;
 };
@@ -476,31 +368,21 @@ constexpr int kSettleMs = 300;
 
 int runLink(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
     LineSession s(a, ui, png);
-    std::string failure;
-    if (!s.open(failure)) return fail(ui, failure);
-    return kExitOk;
+    return s.open() ? kExitOk : kExitFailed;
 }
 
 int runKeys(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
     ui.setPrintDisplay(true);
     LineSession s(a, ui, png);
-    std::string failure;
-    if (!s.open(failure)) return fail(ui, failure);
+    if (!s.open()) return kExitFailed;
+    s.events().refusalFails = true;
     for (const auto& name : a.keys) {
-        const std::string acknowledged = "Keypress acknowledged";
-        const std::string refused = "KYR did not understand command";
-        Watch w(ui, {acknowledged, refused});
+        const Mark m = s.mark();
+        const int acks = s.events().seen().acknowledges;
         pressKey(s.con(), *keyByName(name));
-        const WaitResult r = s.waiter().run([&](std::string& f) {
-            w.update();
-            if (w.saw(acknowledged)) return Check::Done;
-            if (w.saw(refused)) {
-                f = refused;
-                return Check::Failed;
-            }
-            return w.troubleCheck(f);
-        });
-        if (!s.finished(r, failure, "Keypress not acknowledged")) return fail(ui, failure);
+        const WaitEnd end = s.wait(m, [&] { return s.events().seen().acknowledges > acks; });
+        if (end != WaitEnd::Done)
+            return s.notDone(end, "the KYR did not acknowledge the key " + name);
     }
     s.waiter().settle(kSettleMs);
     return kExitOk;
@@ -509,178 +391,131 @@ int runKeys(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
 int runDisplay(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
     ui.setPrintDisplay(true);
     LineSession s(a, ui, png);
-    std::string failure;
-    if (!s.open(failure)) return fail(ui, failure);
-    Watch w(ui);
+    const Mark m = s.mark();
+    if (!s.open()) return kExitFailed;
     if (!a.follow) {
-        const WaitResult r = s.waiter().run([&](std::string& f) {
-            w.update();
-            if (!ui.displayHistory().empty()) return Check::Done;
-            return w.troubleCheck(f);
-        });
-        if (!s.finished(r, failure, "No display text received from the KYR"))
-            return fail(ui, failure);
-        return kExitOk;
+        const WaitEnd end = s.wait(m, [&] { return s.events().seen().displays > 0; });
+        return s.notDone(end, "no display text came from the KYR");
     }
     // Following: until the stated time, Ctrl-C, or the line fails.
-    const WaitResult r = s.waiter().run(
-        [&](std::string& f) {
-            w.update();
-            return w.troubleCheck(f);
-        },
-        false, a.seconds);
-    if (r.end == WaitEnd::Failed) return fail(ui, r.failure);
-    return kExitOk;
+    const WaitEnd end = s.wait(m, [] { return false; }, false, a.seconds);
+    return end == WaitEnd::Failed ? kExitFailed : kExitOk;
 }
 
 int runDownload(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
-    if (const std::string err = missingFolder(a.output); !err.empty()) return fail(ui, err);
-    const ConsoleName out = consoleName(a.output);
-    // Refused before the device is troubled: the console would not write over it.
-    const std::string kyrName = cutBeforeFirstDot(out.name) + ".KYR";
-    if (fileExists(fs::path(out.folder.empty() ? "." : out.folder) / kyrName))
-        return fail(ui, out.shown(kyrName) + " already exists!");
+    // Refused before the device is troubled.
+    if (const std::string why = outputProblem(a.output); !why.empty()) return fail(ui, why);
 
     LineSession s(a, ui, png);
     Console& con = s.con();
-    std::string failure;
-    if (!s.open(failure)) return fail(ui, failure);
+    const CliEvents& ev = s.events();
+    if (!s.open()) return kExitFailed;
     ui.setProgressLabel("rows");
-    Watch w(ui);
+    Mark m = s.mark();
+    const int images = ev.seen().images, empty = ev.seen().emptyHeaders;
     con.mnudownloadlight_Click();
-    const WaitResult r = s.waiter().run([&](std::string& f) {
-        w.update();
-        if (con.download.imageComplete) return Check::Done;
-        if (w.troubleCheck(f) == Check::Failed) return Check::Failed;
-        if (!con.download.awaitingHeader && !con.download.receivingRows) {
-            // A header of height 0 ends the transfer without a word.
-            f = ui.lastStatus() == "Header data being received per host request"
-                    ? "The KYR has no image to send"
-                    : ui.lastStatus();
-            return Check::Failed;
-        }
-        return Check::Pending;
-    });
-    if (!s.finished(r, failure, "Communication Failed")) return fail(ui, failure);
+    const WaitEnd end = s.wait(
+        m, [&] { return ev.seen().images > images || ev.seen().emptyHeaders > empty; });
+    if (end != WaitEnd::Done) return s.notDone(end, "the KYR stopped sending the image");
+    if (ev.seen().emptyHeaders > empty) return fail(ui, "the KYR has no image to send");
 
     applyObservation(con, ui, a);
-    FolderScope folder(out.folder);
-    if (!folder.error().empty()) return fail(ui, folder.error());
-    const Mark saveMark = markOf(ui);
-    ui.queueFile(out.name);
+    m = s.mark();
+    ui.queueFile(a.output);
     con.saveImageNow();
-    if (!reportWrites(ui, saveMark, out, " saved", false)) return kExitFailed;
+    if (!filesFine(ui, ev, m)) return kExitFailed;
     printPanel(ui);
     return kExitOk;
 }
 
 int runDownloadAll(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
-    if (const std::string err = missingFolder(a.output); !err.empty()) return fail(ui, err);
-    const ConsoleName base = consoleName(a.output);
-    FolderScope folder(base.folder);  // the images are saved as they arrive
-    if (!folder.error().empty()) return fail(ui, folder.error());
+    if (const std::string why = missingFolder(a.output); !why.empty()) return fail(ui, why);
 
     LineSession s(a, ui, png);
     Console& con = s.con();
-    std::string failure;
-    if (!s.open(failure)) return fail(ui, failure);
+    const CliEvents& ev = s.events();
+    if (!s.open()) return kExitFailed;
     ui.setProgressLabel("rows");
-    const Mark m = markOf(ui);
-    const int pictures = ui.pictureCount();
-    bool started = false;
-    const std::string empty = "KYR data buffers are empty";
-    Watch w(ui, {empty});
-    ui.queueFile(base.name);
+    const Mark m = s.mark();
+    const int empty = ev.seen().emptyHeaders;
+    ui.queueFile(a.output);
     con.mnuflashdownload_Click();
-    const WaitResult r = s.waiter().run([&](std::string& f) {
-        w.update();
-        if (w.troubleCheck(f) == Check::Failed) return Check::Failed;
-        if (w.saw(empty)) return Check::Done;
-        started |= con.download.downloadAllActive || ui.pictureCount() > pictures;
-        if (started && !con.download.awaitingHeader && !con.download.receivingRows) {
-            if (con.download.downloadAllActive) {
-                f = "The KYR sent an empty image: Download All stopped";
-                return Check::Failed;
-            }
-            return Check::Done;
-        }
-        return Check::Pending;
+    const WaitEnd end = s.wait(m, [&] {
+        return ev.seen().downloadAllOver || ev.seen().buffersEmpty ||
+               ev.seen().emptyHeaders > empty;
     });
-    const bool written = reportWrites(ui, m, base, " saved", true);
-    if (!s.finished(r, failure, "Communication Failed")) return fail(ui, failure);
-    return written ? kExitOk : kExitFailed;
+    if (end != WaitEnd::Done) return s.notDone(end, "the KYR stopped sending images");
+    if (ev.seen().emptyHeaders > empty)
+        return fail(ui, "the KYR sent an empty image: Download All stopped");
+    if (ev.seen().buffersEmpty) {
+        ui.note("Nothing to download: the KYR's buffers hold no image");
+        return kExitOk;
+    }
+    if (!filesFine(ui, ev, m)) return kExitFailed;
+    const int n = ev.seen().downloadAllImages;
+    ui.note("Download All: " + std::to_string(n) + (n == 1 ? " image" : " images") +
+            " downloaded");
+    return kExitOk;
 }
 
 int runCapture(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
-    if (const std::string err = missingFolder(a.output); !err.empty()) return fail(ui, err);
-    const ConsoleName base = consoleName(a.output);
-    FolderScope folder(base.folder);
-    if (!folder.error().empty()) return fail(ui, folder.error());
     // The capture writer replaces files; kyrctl never does.
-    const std::string cut = cutBeforeFirstDot(base.name);
-    if (fileExists(captureSingleFileName(cut)))
-        return fail(ui, base.shown(captureSingleFileName(cut)) + " already exists!");
+    const std::string base = cutBeforeFirstDotOfName(a.output);
+    if (const std::string why = outputProblem(captureSingleFileName(base)); !why.empty())
+        return fail(ui, why);
     for (int part = 1; part <= 999; ++part)
-        if (fileExists(capturePartFileName(cut, part)))
-            return fail(ui, base.shown(capturePartFileName(cut, part)) + " already exists!");
+        if (const std::string why = outputProblem(capturePartFileName(base, part)); !why.empty())
+            return fail(ui, why);
 
     LineSession s(a, ui, png);
     Console& con = s.con();
-    std::string failure;
-    if (!s.open(failure)) return fail(ui, failure);
+    CliEvents& ev = s.events();
+    if (!s.open()) return kExitFailed;
     ui.setProgressLabel("records");
-    const Mark m = markOf(ui);
-    ui.queueFile(base.name);
+    const Mark m = s.mark();
+    ui.queueFile(a.output);
     con.mnuSetFileName_Click();
     if (ui.messages().size() > m.messages) return kExitFailed;
     con.mnuStartCapture_Click();
+    ui.note("Capturing the display text into " + captureSingleFileName(base) +
+            " (Ctrl-C ends the capture)");
 
     const int want = a.records.value_or(0);
-    Watch w(ui);
-    const WaitResult r = s.waiter().run(
-        [&](std::string& f) {
-            w.update();
-            if (want > 0 && w.records() >= want) return Check::Done;
-            return w.troubleCheck(f);
-        },
-        want > 0, a.seconds);
+    ev.recordsWanted = want;
+    const int records = ev.seen().records;
+    const WaitEnd end = s.wait(
+        m, [&] { return want > 0 && ev.seen().records - records >= want; }, want > 0, a.seconds);
 
-    const Mark end = markOf(ui);
     con.mnuEndCapture_Click();  // End Data Capture: what was held is written
-    const bool written = reportWrites(ui, end, base, " written to disk", true);
-    if (r.end == WaitEnd::Failed) return fail(ui, r.failure);
-    if (r.end == WaitEnd::Stalled)
-        return fail(ui, "Only " + std::to_string(w.records()) + " of " + std::to_string(want) +
+    const int got = ev.seen().records - records;
+    if (end == WaitEnd::Failed) return kExitFailed;
+    if (end == WaitEnd::Stalled)
+        return fail(ui, "only " + std::to_string(got) + " of " + std::to_string(want) +
                             " records captured: the display did not change");
-    return written ? kExitOk : kExitFailed;
+    ui.note(std::to_string(got) + (got == 1 ? " record" : " records") + " captured");
+    return filesFine(ui, ev, m) ? kExitOk : kExitFailed;
 }
 
 int runUpload(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
+    if (!firmwareFileAccepted(ui, a.inputs[0])) return kExitFailed;
+
     LineSession s(a, ui, png);
     Console& con = s.con();
-    std::string failure;
-    if (!s.open(failure)) return fail(ui, failure);
+    const CliEvents& ev = s.events();
+    if (!s.open()) return kExitFailed;
     ui.setProgressLabel("pages");
-    const Mark m = markOf(ui);
+    Mark m = s.mark();
     ui.queueFile(a.inputs[0]);
     con.mnuUploadFile_Click();
-    if (ui.messages().size() > m.messages) return kExitFailed;  // the file was refused
-    if (con.upload.uploadState == UploadState::Idle) return fail(ui, ui.lastStatus());
-
-    const std::string done = "Code succesfully uploaded - KYR restarting";
-    Watch w(ui, {done});
-    WaitResult r = s.waiter().run([&](std::string& f) {
-        w.update();
-        if (w.saw(done)) return Check::Done;
-        return w.troubleCheck(f);
-    });
-    if (!s.finished(r, failure, "The upload stopped: no answer from the KYR"))
-        return fail(ui, failure);
-    // The device restarts; the link request follows two seconds later.
-    r = s.waiter().run(
-        [&](std::string&) { return s.scheduler().pending() == 0 ? Check::Done : Check::Pending; },
-        false, 10.0);
-    if (r.end != WaitEnd::Done) return fail(ui, "Interrupted before the link was requested again");
+    if (!ev.seen().uploadStarted) return kExitFailed;  // refused: the console said why
+    ui.note("Uploading " + a.inputs[0]);
+    WaitEnd end = s.wait(m, [&] { return ev.seen().uploadDone; });
+    if (end != WaitEnd::Done) return s.notDone(end, "the upload stopped: no answer from the KYR");
+    // The device restarts; the link request follows after two seconds.
+    m = s.mark();
+    end = s.wait(m, [&] { return ev.seen().uploadLinkRequested; }, false, 10.0);
+    if (end != WaitEnd::Done) return s.notDone(end, "the link was not requested again");
+    ui.note("KYR code uploaded; the KYR restarts and the link was requested again");
     return kExitOk;
 }
 

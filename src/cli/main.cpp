@@ -1,7 +1,7 @@
 // kyrctl: the console's work from the command line.
 //
-//   kyrctl [--com n=PATH]... [--port COMn] [--baud RATE] [--timeout SECONDS] [--quiet]
-//          COMMAND [ARGS]          (kyrctl --help lists the commands)
+//   kyrctl [--com n=PATH]... [--port COMn] [--baud RATE] [--timeout SECONDS]
+//          [--quiet | --verbose] COMMAND [ARGS]          (kyrctl --help lists the commands)
 //   kyrctl --version
 
 #include <QCoreApplication>
@@ -41,7 +41,10 @@ int main(int argc, char** argv) {
     std::setlocale(LC_NUMERIC, "C");
     installInterruptHandler();
 
-    CliUi ui(stdout, stderr, parsed.args.quiet, stderrIsTerminal());
+    const Verbosity verbosity = parsed.args.quiet     ? Verbosity::Quiet
+                                : parsed.args.verbose ? Verbosity::Verbose
+                                                      : Verbosity::Normal;
+    CliUi ui(stdout, stderr, verbosity, stderrIsTerminal());
     kyr::QtPngEncoder png;
     return runCommand(parsed.args, ui, &png);
 }

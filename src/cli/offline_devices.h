@@ -1,7 +1,10 @@
 #pragma once
 // Stand-ins for the line, the timer and deferred calls while kyrctl works on files only.
 
+#include <string>
+
 #include "console/platform.h"
+#include "console/ui.h"
 #include "link/serial_port.h"
 
 namespace kyr::cli {
@@ -48,6 +51,31 @@ class OfflineTimer : public ReplyTimer {
 class OfflineScheduler : public Scheduler {
   public:
     void callLater(int, std::function<void()>) override {}
+};
+
+// A Ui that shows nothing and answers the file dialog with one name: the console checks a
+// file with its own rules before kyrctl goes on the line.
+class SilentUi : public Ui {
+  public:
+    explicit SilentUi(std::string file) : file_(std::move(file)) {}
+    void setStatusText(const std::string&) override {}
+    void repaintStatus() override {}
+    void setDisplayText(const std::string&) override {}
+    void repaintDisplay() override {}
+    void setHeaderText(const std::string&) override {}
+    void showPicture(const Picture&) override {}
+    void setMousePointer(MousePointer) override {}
+    void setTurboFace(bool) override {}
+    void setProgress(int, int) override {}
+    void showMessage(const std::string&) override {}
+    std::string prompt(const std::string&, const std::string&, const std::string&) override {
+        return {};
+    }
+    std::string runFileDialog(const FileDialogRequest&) override { return file_; }
+    void showContrastDialog(std::string&, std::string&) override {}
+
+  private:
+    std::string file_;
 };
 
 }  // namespace kyr::cli

@@ -13,25 +13,24 @@ int Waiter::toMs(double seconds) {
     return ms >= static_cast<double>(INT_MAX) ? INT_MAX : static_cast<int>(ms);
 }
 
-void Waiter::finish(WaitEnd end, const std::string& failure) {
+void Waiter::finish(WaitEnd end) {
     if (loop_ == nullptr) return;
-    result_ = {end, failure};
+    result_ = end;
     QEventLoop* loop = loop_;
     loop_ = nullptr;  // decided: later pokes in this pass change nothing
     loop->quit();
 }
 
-WaitResult Waiter::run(const CheckFn& check, bool stall, std::optional<double> deadlineSeconds) {
-    std::string failure;
-    switch (check(failure)) {
+WaitEnd Waiter::run(const CheckFn& check, bool stall, std::optional<double> deadlineSeconds) {
+    switch (check()) {
         case Check::Done:
-            return {WaitEnd::Done, {}};
+            return WaitEnd::Done;
         case Check::Failed:
-            return {WaitEnd::Failed, failure};
+            return WaitEnd::Failed;
         case Check::Pending:
             break;
     }
-    if (interruptRequested()) return {WaitEnd::Interrupted, {}};
+    if (interruptRequested()) return WaitEnd::Interrupted;
 
     QEventLoop loop;
     QTimer stallTimer, deadline, interruptPoll;
@@ -51,8 +50,8 @@ WaitResult Waiter::run(const CheckFn& check, bool stall, std::optional<double> d
     loop_ = &loop;
     stallTimer_ = stall ? &stallTimer : nullptr;
     check_ = &check;
-    lastProgress_ = ui_.progressCount();
-    result_ = {WaitEnd::Done, {}};
+    lastProgress_ = progress_();
+    result_ = WaitEnd::Done;
     loop.exec();
     loop_ = nullptr;
     stallTimer_ = nullptr;
@@ -78,17 +77,16 @@ void Waiter::settle(int quietMs) {
 void Waiter::poke() {
     if (quietTimer_ != nullptr) quietTimer_->start();
     if (loop_ == nullptr || check_ == nullptr) return;
-    if (stallTimer_ != nullptr && ui_.progressCount() != lastProgress_) {
-        lastProgress_ = ui_.progressCount();
+    if (stallTimer_ != nullptr && progress_() != lastProgress_) {
+        lastProgress_ = progress_();
         stallTimer_->start();
     }
-    std::string failure;
-    switch ((*check_)(failure)) {
+    switch ((*check_)()) {
         case Check::Done:
             finish(WaitEnd::Done);
             break;
         case Check::Failed:
-            finish(WaitEnd::Failed, failure);
+            finish(WaitEnd::Failed);
             break;
         case Check::Pending:
             break;

@@ -78,15 +78,17 @@ void Console::rollCaptureFile() {
     const std::string content =
         captureFileContent(capture.captureText + captureClosingLines(date, time));
     const std::string name = capturePartFileName(files.saveBaseName, capture.capturePartNumber);
-    if (!writeCaptureFile(name, content, nullptr)) {
+    const bool written = writeCaptureFile(name, content, nullptr);
+    if (!written) {
         // Held as a finished file of its own, so the next part still starts at record 1.
         capture.unwrittenFiles.push_back({capture.capturePartNumber, content});
         if (failed.empty()) failed = name;
-        events_->captureFileFailed(name);
-    } else {
-        events_->captureFileWritten(name);
     }
     showStatus(failed.empty() ? name + " written to disk" : unwrittenCaptureText(failed), true);
+    if (written)
+        events_->captureFileWritten(name);
+    else
+        events_->captureFileFailed(name);
 
     capture.captureRecordNumber = 1;
     ++capture.capturePartNumber;
@@ -109,15 +111,16 @@ void Console::mnuEndCapture_Click() {
     const std::string name = capture.capturePartNumber == 1
                                  ? captureSingleFileName(files.saveBaseName)
                                  : capturePartFileName(files.saveBaseName, capture.capturePartNumber);
-    if (writeCaptureFile(name, captureFileContent(text), nullptr)) {
+    const bool written = writeCaptureFile(name, captureFileContent(text), nullptr);
+    if (written)
         capture.captureText = text;
-        events_->captureFileWritten(name);
-    } else {
-        // The text stays without its closing lines, so a later End Data Capture writes it whole.
-        if (failed.empty()) failed = name;
-        events_->captureFileFailed(name);
-    }
+    else if (failed.empty())
+        failed = name;  // the text stays without its closing lines: a later End writes it whole
     showStatus(failed.empty() ? name + " written to disk" : unwrittenCaptureText(failed), true);
+    if (written)
+        events_->captureFileWritten(name);
+    else
+        events_->captureFileFailed(name);
 }
 
 void Console::endCaptureOnShutdown() {

@@ -72,8 +72,10 @@ class ConsoleEvents {
                              const std::string& /*reason*/) {}
     // An image was loaded from a file (Load KYR Frame from Disk).
     virtual void fileLoaded(const std::string& /*path*/) {}
-    // Loading failed; the console's message says so.
+    // Loading an image or a flat field failed; the console's message says so.
     virtual void loadFailed(const std::string& /*path*/) {}
+    // The image was corrected by the flat field (and auto-contrasted).
+    virtual void flatFieldCorrected() {}
 
     // ---- firmware upload
     // The file passed its checks and the upload started.

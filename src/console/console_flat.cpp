@@ -18,6 +18,7 @@ std::string Console::loadFlatField() {
     const auto bytes = readWholeFile(name, kMaxReadableFileBytes);
     if (!bytes) {
         ui_.showMessage("Flat field unsuccessfully loaded");
+        events_->loadFailed(name);
         return name;
     }
     KyrLoadResult loaded = decodeKyrFile(*bytes, "", KyrDecodeMode::FlatField);
@@ -25,13 +26,16 @@ std::string Console::loadFlatField() {
         case KyrLoadResult::TooWide:
             ui_.setHeaderText(loaded.panelText);
             ui_.showMessage("Image is too wide - not KYR Format!");
+            events_->loadFailed(name);
             return name;
         case KyrLoadResult::TooTall:
             ui_.setHeaderText(loaded.panelText);
             ui_.showMessage("Image is too tall - not KYR Format!");
+            events_->loadFailed(name);
             return name;
         case KyrLoadResult::Failed:
             ui_.showMessage("Flat field unsuccessfully loaded");
+            events_->loadFailed(name);
             return name;
         case KyrLoadResult::Ok:
             break;
@@ -71,6 +75,7 @@ void Console::mnuflatfield_Click() {
     showStatus("Done with flat field correction");
     flat.showFlat = false;
     mnuautocontrast_Click();
+    events_->flatFieldCorrected();
 }
 
 }  // namespace kyr

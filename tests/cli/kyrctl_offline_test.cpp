@@ -64,10 +64,15 @@ TEST_F(KyrctlOffline, InfoPrintsThePanelExactlyAsLoadingShowsIt) {
 }
 
 TEST_F(KyrctlOffline, LoadFailuresEndWithTheConsolesMessageAndStatusOne) {
+    // The console's message once, and beside it why the file cannot be read.
     RunResult r = runKyrctl({"info", q(dir.name("absent.KYR"))});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(contains(r.err, "Load file command failed")) << r.err;
+    EXPECT_EQ(r.err, "kyrctl: Load file command failed\nkyrctl: " + dir.name("absent.KYR") +
+                         ": no such file\n");
     EXPECT_EQ(r.out, "");
+    r = runKyrctl({"info", q(dir.path.string())});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(contains(r.err, dir.path.string() + ": a folder, not a file")) << r.err;
 
     writeKyr(dir.name("wide.KYR"), testHeader(1), testImage(321, 2, 2), 321, 2);
     r = runKyrctl({"--quiet", "info", q(dir.name("wide.KYR"))});
@@ -88,7 +93,7 @@ TEST_F(KyrctlOffline, LoadFailuresEndWithTheConsolesMessageAndStatusOne) {
     EXPECT_EQ(r.out, printed(loadInProcess(summed).panel));
 }
 
-TEST_F(KyrctlOffline, AFolderWithADotIsEnteredSoThatNamesAreNotCutThere) {
+TEST_F(KyrctlOffline, AFolderWithADotKeepsItsNameInTheNamesTheConsoleDerives) {
     std::filesystem::create_directory(dir.path / "night.2");
     const std::string name = (dir.path / "night.2" / "sum.KYR").string();
     ImageHeader hdr = testHeader(3);
@@ -101,10 +106,8 @@ TEST_F(KyrctlOffline, AFolderWithADotIsEnteredSoThatNamesAreNotCutThere) {
     const RunResult r = runKyrctl({"info", q(name)});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_FALSE(contains(r.err, "No track file")) << r.err;  // found beside the image
-    const auto out = lines(r.out);
-    ASSERT_FALSE(out.empty());
-    EXPECT_EQ(out[0], "sum.KYR");
-    EXPECT_EQ(lines(printed(loadInProcess(name).panel)).size(), out.size());
+    EXPECT_EQ(r.out, printed(loadInProcess(name).panel));
+    EXPECT_EQ(lines(r.out).at(0), name);
 
     const RunResult c =
         runKyrctl({"convert", q(name), q((dir.path / "night.2" / "sum.fits").string())});
@@ -127,18 +130,28 @@ TEST_F(KyrctlOffline, ConvertToKyrReencodesBitExactAndNeverWritesOverAFile) {
     EXPECT_EQ(*back.values.background, 1000);
     EXPECT_EQ(*back.values.range, 4096);
 
+    EXPECT_EQ(r.err, "wrote " + out + "\n");  // the console's statuses only with --verbose
+
     const auto before = readBytes(out);
     r = runKyrctl({"convert", q(in), q(out)});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(contains(r.err, out + " already exists!")) << r.err;
+    EXPECT_EQ(r.err, "kyrctl: " + out + " is there already: kyrctl never writes over a file\n");
     EXPECT_EQ(readBytes(out), before);
-    for (const char* ext : {".bmp", ".png", ".fits"}) {
+    for (const char* ext : {".bmp", ".png", ".fits", ".fit", ".fts"}) {
         const std::string target = dir.name(std::string("taken") + ext);
         writeBytes(target, {7});
         r = runKyrctl({"--quiet", "convert", q(in), q(target)});
         EXPECT_EQ(r.exitCode, 1) << ext;
-        EXPECT_TRUE(contains(r.err, "File with same name already exists!")) << r.err;
+        EXPECT_TRUE(contains(r.err, "never writes over a file")) << r.err;
         EXPECT_EQ(readBytes(target), std::vector<std::uint8_t>{7});
+    }
+    // .fit and .fts are FITS too.
+    for (const char* ext : {".fit", ".FTS"}) {
+        const std::string target = dir.name(std::string("samples") + ext);
+        r = runKyrctl({"convert", q(in), q(target)});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.err, "wrote " + target + "\n");
+        EXPECT_EQ(readFits(target).width, w);
     }
 }
 
@@ -263,6 +276,23 @@ TEST_F(KyrctlOffline, FlatfieldWritesWhatTheWindowsFlatFieldAndSaveWrite) {
     ASSERT_EQ(out.status, KyrLoadResult::Ok);
     EXPECT_NE(out.pixels, img);  // corrected
 
+    // An output that is there already is refused before anything is loaded or computed: the
+    // missing flat is not even looked at.
+    const auto corrected = readBytes(dir.name("out.KYR"));
+    RunResult again = runKyrctl(
+        {"flatfield", q(image), q(dir.name("absent.KYR")), "-o", q(dir.name("out.KYR"))});
+    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_EQ(again.err, "kyrctl: " + dir.name("out.KYR") +
+                             " is there already: kyrctl never writes over a file\n");
+    EXPECT_EQ(readBytes(dir.name("out.KYR")), corrected);
+    // A flat that cannot be read: the console's message and why.
+    again = runKyrctl(
+        {"flatfield", q(image), q(dir.name("absent.KYR")), "-o", q(dir.name("new.KYR"))});
+    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_EQ(again.err, "kyrctl: Flat field unsuccessfully loaded\nkyrctl: " +
+                             dir.name("absent.KYR") + ": no such file\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.name("new.KYR")));
+
     // A flat of another size is refused; nothing is written.
     writeKyr(dir.name("small.KYR"), testHeader(1), flat, w - 1, h);
     const RunResult bad =
@@ -284,6 +314,18 @@ TEST_F(KyrctlOffline, UsageErrorsExitWithTwoAndSayWhy) {
         {{"info"}, "missing arguments"},
         {{"info", q(in), "extra"}, "unexpected argument"},
         {{"convert", q(in), q(dir.name("out.jpg"))}, "ends in .KYR, .bmp, .png or .fits"},
+        // Names the console's own naming would change: refused with the name to give.
+        {{"convert", q(in), q(dir.name("b.v2.KYR"))}, "would be saved as " + dir.name("b.KYR") +
+                                                          ": give " + dir.name("b.KYR")},
+        {{"convert", q(in), q(dir.name("c.kyr"))}, "give " + dir.name("c.KYR")},
+        {{"flatfield", q(in), q(in), "-o", q(dir.name("f"))}, "ends in .KYR"},
+        {{"download", "-o", "x.png"}, "x.png would be saved as x.KYR: give x.KYR"},
+        {{"download", "-o", "shot"}, "give shot.KYR"},
+        {{"download-all", "-o", "night.KYR"},
+         "saved as night001.KYR, night002.KYR, ...: give -o night"},
+        {{"capture", "-o", "guide.log", "--records", "3"}, "written to guide.txt: give -o guide"},
+        {{"download", "-o", q(dir.path.string() + "/")}, "names a folder"},
+        {{"--quiet", "--verbose", "link"}, "exclude each other"},
         {{"convert", q(in), q(dir.name("o.png")), "--auto", "--range", "5"}, "exclude each other"},
         {{"convert", q(in), q(dir.name("o.png")), "--range", "wide"}, "whole number"},
         {{"keys", "Focus", "Jump"}, "unknown key \"Jump\""},
@@ -302,9 +344,19 @@ TEST_F(KyrctlOffline, UsageErrorsExitWithTwoAndSayWhy) {
         EXPECT_TRUE(contains(r.err, c.why)) << c.args.join(' ').toStdString() << ": " << r.err;
         EXPECT_EQ(r.out, "");
     }
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"in.KYR"});  // nothing was written
     const RunResult help = runKyrctl({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(contains(help.out, "Usage: kyrctl"));
+    EXPECT_TRUE(contains(help.out, ".fits, .fit or .fts (FITS")) << help.out;
+}
+
+TEST_F(KyrctlOffline, AFirmwareFileIsCheckedBeforeThePortIsOpened) {
+    std::vector<std::uint8_t> bin(98304, 0x5A);  // its stored CRC does not match
+    writeBytes(dir.name("bad.bin"), bin);
+    const RunResult r = runKyrctl({"--com", "1=/nonexistent", "upload", q(dir.name("bad.bin"))});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "kyrctl: Code CRC check failed - code file is bad\n");  // no port opened
 }
 
 }  // namespace

@@ -189,6 +189,7 @@ Loaded loadInProcess(const std::string& name) {
     FakeClock clock;
     FakeScheduler scheduler;
     Console con(port, ui, timer, clock, scheduler);
+    con.files.cutInFileNameOnly = true;  // as kyrctl hands over whole paths
     ui.fileAnswers = {name};
     con.loadImageFile();
     Loaded l;

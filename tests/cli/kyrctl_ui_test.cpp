@@ -5,7 +5,11 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/cli_events.h"
 #include "cli/cli_ui.h"
+#include "console/console.h"
+#include "fakes/fakes.h"
+#include "fakes/temp_dir.h"
 
 namespace kyr::test {
 namespace {
@@ -27,34 +31,43 @@ struct Streams {
     }
 };
 
-TEST(CliUiTest, StatusOnStandardErrorOnceEachProgressOnlyOnATerminal) {
-    Streams s;
-    cli::CliUi ui(s.out, s.err, false, false);
-    ui.setStatusText("Link not established!");
-    ui.setStatusText("Link Established");
-    ui.setStatusText("Link Established");  // the same text again is not repeated
-    ui.setStatusText("Background = 907\r\nRange = 11712");
-    ui.setStatusText(" PageNumber = 3 of 192 being sent\r\n0 retries");
-    ui.setStatusText("Logging Record Number 1");
-    ui.setProgress(5, 200);
-    ui.showMessage("Load file command failed");
-    ui.error("Link Established");  // already shown as a status
-    ui.setDisplayText("KYR  Mode: Image        \r\nExp 2.50 s");
-    EXPECT_EQ(contentOf(s.out), "");  // display texts only when asked for
-    EXPECT_EQ(contentOf(s.err),
-              "Link not established!\nLink Established\nBackground = 907\nRange = 11712\n"
-              "kyrctl: Load file command failed\n");
-    EXPECT_EQ(ui.statusHistory().size(), 6u);
-    EXPECT_EQ(ui.messages(), std::vector<std::string>{"Load file command failed"});
+TEST(CliUiTest, StatusTextsOnlyWhenVerboseAndFailuresPrintedOnce) {
+    for (const auto verbosity : {cli::Verbosity::Normal, cli::Verbosity::Verbose}) {
+        Streams s;
+        cli::CliUi ui(s.out, s.err, verbosity, false);
+        ui.setStatusText("Link not established!");
+        ui.setStatusText("Link Established");
+        ui.setStatusText("Link Established");
+        ui.setStatusText("Background = 907\r\nRange = 11712");
+        ui.setProgress(5, 200);
+        ui.setStatusText("Communication Failed");
+        ui.reportLastStatus();  // an event told of the failure
+        ui.reportLastStatus();  // a second event about the same failure
+        ui.showMessage("Load file command failed");
+        ui.reportLastStatus();  // the message box was the console's word on it
+        ui.note("wrote night001.KYR");
+        ui.setDisplayText("KYR  Mode: Image        \r\nExp 2.50 s");
+        EXPECT_EQ(contentOf(s.out), "");  // display texts only when asked for
+        if (verbosity == cli::Verbosity::Normal)
+            EXPECT_EQ(contentOf(s.err),
+                      "kyrctl: Communication Failed\nkyrctl: Load file command failed\n"
+                      "wrote night001.KYR\n");
+        else  // each as it came; the failure is the status line already shown
+            EXPECT_EQ(contentOf(s.err),
+                      "Link not established!\nLink Established\nLink Established\n"
+                      "Background = 907\nRange = 11712\nCommunication Failed\n"
+                      "kyrctl: Load file command failed\nwrote night001.KYR\n");
+        EXPECT_EQ(ui.messages(), std::vector<std::string>{"Load file command failed"});
+    }
 }
 
 TEST(CliUiTest, QuietKeepsErrorsAndRequestedOutputOnly) {
     Streams s;
-    cli::CliUi ui(s.out, s.err, true, true);
+    cli::CliUi ui(s.out, s.err, cli::Verbosity::Quiet, true);
     ui.setPrintDisplay(true);
     ui.setStatusText("Link Established");
     ui.setProgress(1, 192);
-    ui.note("3 files saved");
+    ui.note("wrote night001.KYR");
     ui.setDisplayText("Param: Exposure         \r\nValue: 2.60 s           ");
     ui.printOut("KYR Image\r\nEnd");
     ui.error("Communication Failed");
@@ -65,19 +78,19 @@ TEST(CliUiTest, QuietKeepsErrorsAndRequestedOutputOnly) {
 
 TEST(CliUiTest, OnATerminalProgressRedrawsOneLineThatTheNextLineClears) {
     Streams s;
-    cli::CliUi ui(s.out, s.err, false, true);
+    cli::CliUi ui(s.out, s.err, cli::Verbosity::Normal, true);
     ui.setProgressLabel("pages");
     ui.setProgress(1, 192);
     ui.setProgress(2, 192);
-    ui.setStatusText("Code succesfully uploaded - KYR restarting");
+    ui.setStatusText("Code succesfully uploaded - KYR restarting");  // not without --verbose
+    ui.note("KYR code uploaded");
     EXPECT_EQ(contentOf(s.err),
-              "\r\033[Kpages 1/192\r\033[Kpages 2/192\r\033[K"
-              "Code succesfully uploaded - KYR restarting\n");
+              "\r\033[Kpages 1/192\r\033[Kpages 2/192\r\033[KKYR code uploaded\n");
 }
 
 TEST(CliUiTest, DialogsPromptsAndTheContrastDialogAreAnsweredFromTheCommandLine) {
     Streams s;
-    cli::CliUi ui(s.out, s.err, true, false);
+    cli::CliUi ui(s.out, s.err, cli::Verbosity::Quiet, false);
     ui.queueFile("a.KYR");
     ui.queueFile("b.KYR");
     EXPECT_EQ(ui.runFileDialog({}), "a.KYR");
@@ -96,6 +109,51 @@ TEST(CliUiTest, DialogsPromptsAndTheContrastDialogAreAnsweredFromTheCommandLine)
     ui.showContrastDialog(bg, range);
     EXPECT_EQ(bg, " 100");
     EXPECT_EQ(range, "2048");
+}
+
+std::size_t countOf(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// The console's failures as kyrctl hears them: each error once, and an input that cannot be
+// read says why beside the console's message.
+TEST(CliEventsTest, EachFailureOnceAndWhyAnInputCannotBeRead) {
+    TempDir dir;
+    Streams s;
+    cli::CliUi ui(s.out, s.err, cli::Verbosity::Normal, false);
+    cli::CliEvents events(ui);
+    FakeSerialPort port;
+    FakeReplyTimer timer;
+    FakeClock clock;
+    FakeScheduler scheduler;
+    Console con(port, ui, timer, clock, scheduler);
+    con.setEvents(&events);
+    con.image.imageData.recreate(4, 3);
+    con.image.imageWidth = 4;
+    con.image.imageHeight = 3;
+    con.header.hdrExposureCount = 1;
+
+    ui.queueFile(dir.name("missing/x.fits"));  // a status and a message box
+    con.exportFits();
+    ui.queueFile(dir.name("missing/x.KYR"));  // a status only
+    con.saveImageNow();
+    ui.queueFile(dir.name("absent.KYR"));
+    con.loadImageFile();
+    ui.queueFile(dir.path.string());
+    con.loadImageFile();
+
+    const std::string err = contentOf(s.err);
+    EXPECT_EQ(countOf(err, "x.fits was not saved"), 1u) << err;
+    EXPECT_EQ(countOf(err, "kyrctl: " + dir.name("missing/x.KYR") + " was not saved"), 1u)
+        << err;
+    EXPECT_EQ(countOf(err, "kyrctl: Load file command failed\n"), 2u) << err;
+    EXPECT_EQ(countOf(err, "kyrctl: " + dir.name("absent.KYR") + ": no such file\n"), 1u);
+    EXPECT_EQ(countOf(err, "kyrctl: " + dir.path.string() + ": a folder, not a file\n"), 1u);
+    EXPECT_EQ(countOf(err, "\n"), 6u) << err;
+    EXPECT_EQ(events.seen().fileFailures, 4);
+    EXPECT_EQ(events.seen().filesWritten, 0);
 }
 
 }  // namespace

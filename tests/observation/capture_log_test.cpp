@@ -89,6 +89,15 @@ TEST_F(CaptureTest, RollsAt3999RecordsIntoNumberedFiles) {
 }
 
 TEST_F(CaptureTest, UnwritableFilesKeepEveryRecord) {
+    // Front ends report a file's outcome with the status the console has just shown for it.
+    struct StatusAtEvent : ConsoleEvents {
+        FakeUi& ui;
+        std::vector<std::string> seen;
+        explicit StatusAtEvent(FakeUi& u) : ui(u) {}
+        void captureFileWritten(const std::string&) override { seen.push_back(ui.status); }
+        void captureFileFailed(const std::string&) override { seen.push_back(ui.status); }
+    } events{ui};
+    con.setEvents(&events);
     const std::string good = base;
     con.files.saveBaseName = (dir / "missing" / "night").string();
     con.mnuStartCapture_Click();
@@ -110,6 +119,10 @@ TEST_F(CaptureTest, UnwritableFilesKeepEveryRecord) {
     EXPECT_EQ(countOf(part2, "Ending Time "), 1u);
     EXPECT_TRUE(con.capture.unwrittenFiles.empty());
     for (const auto& e : fs::directory_iterator(dir)) EXPECT_NE(e.path().extension(), ".kyrtmp");
+    const std::string unwritten = "Unable to write " + (dir / "missing" / "night").string() +
+                                  ".001 - capture records kept in memory";
+    EXPECT_EQ(events.seen,
+              (std::vector<std::string>{unwritten, unwritten, good + ".002 written to disk"}));
 }
 
 TEST_F(CaptureTest, FileNameChoiceShutdownAndEndWithoutStart) {
