@@ -19,8 +19,9 @@ namespace {
 
 const char* const kUsage =
     "usage: kyr-console [--com n=PATH]... [--screenshot FILE] [--simulator [SIM-OPTIONS...]]\n"
-    "  --com n=PATH       COMn is the serial device PATH, or tcp://host:port for a remote\n"
-    "                     serial server in raw mode (repeatable; default COMn is the\n"
+    "  --com n=PATH       COMn is the serial device PATH, or a remote serial server:\n"
+    "                     tcp://host:port (raw) or rfc2217://host:port (telnet, line\n"
+    "                     settings reach the far port) (repeatable; default COMn is the\n"
     "                     platform's own port)\n"
     "  --screenshot FILE  save a picture of the window shortly after start-up, then exit\n"
     "  --simulator        start kyr-sim --pty (next to this program, or $KYR_SIM) and link\n"
