@@ -25,6 +25,7 @@ libcfitsio-dev
 fitsverify
 xvfb
 xauth
+ser2net
 "
 
 missing=""
