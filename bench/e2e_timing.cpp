@@ -1,8 +1,10 @@
 // Times a whole exchange with kyr-sim over a paced pseudo-terminal and compares it with the
 // time the bytes themselves need on the line (11 bits per byte, both directions, since the
-// protocol waits for each answer before the next request).
+// protocol waits for each answer before the next request). With --via, the console reaches
+// the pseudo-terminal through ser2net (raw or RFC 2217) started with the given configuration.
 //
 //   kyr-e2e-timing download|upload [--baud N] [--sim PATH]
+//                  [--via raw|rfc2217 --ser2net-config YAML]
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -17,6 +19,7 @@
 #include "console/console.h"
 #include "firmware/firmware.h"
 #include "qtio/qt_platform.h"
+#include "qtio/ser2net_process.h"
 #include "qtio/serial_adapters.h"
 #include "qtio/simulator_process.h"
 
@@ -111,15 +114,19 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 2 || (args[1] != "download" && args[1] != "upload")) {
-        std::fprintf(stderr, "usage: kyr-e2e-timing download|upload [--baud N] [--sim PATH]\n");
+        std::fprintf(stderr, "usage: kyr-e2e-timing download|upload [--baud N] [--sim PATH] "
+                             "[--via raw|rfc2217 --ser2net-config YAML]\n");
         return 2;
     }
     const bool upload = args[1] == "upload";
     int baud = 115200;
     QString simPath = kyr::SimulatorProcess::locate(QCoreApplication::applicationDirPath());
+    QString via, ser2netConfig;
     for (int i = 2; i + 1 < args.size(); i += 2) {
         if (args[i] == "--baud") baud = args[i + 1].toInt();
         else if (args[i] == "--sim") simPath = args[i + 1];
+        else if (args[i] == "--via") via = args[i + 1];
+        else if (args[i] == "--ser2net-config") ser2netConfig = args[i + 1];
     }
 
     kyr::SimulatorProcess sim;
@@ -130,6 +137,14 @@ int main(int argc, char** argv) {
     }
     kyr::PortMap map;
     map.map(1, pty.toStdString());
+    kyr::test::Ser2NetProcess server;
+    if (!via.isEmpty()) {
+        if (!server.start(ser2netConfig, pty)) {
+            std::fprintf(stderr, "kyr-e2e-timing: %s\n", qPrintable(server.error()));
+            return 1;
+        }
+        map.map(1, (via == "raw" ? server.rawPath() : server.rfc2217Path()).toStdString());
+    }
     kyr::RoutingSerialPort routed(map);
     CountingPort port(routed);
     BenchUi ui;
@@ -187,8 +202,9 @@ int main(int argc, char** argv) {
                     static_cast<double>(restart.nsecsElapsed()) / 1e9);
     }
     const double bound = 11.0 * static_cast<double>(bytes) / baud;
-    std::printf("%s at %d baud: %s\n", upload ? "firmware upload" : "screen image download", baud,
-                ok ? "completed" : "FAILED");
+    const std::string route = via.isEmpty() ? "" : " through ser2net (" + via.toStdString() + ")";
+    std::printf("%s at %d baud%s: %s\n", upload ? "firmware upload" : "screen image download", baud,
+                route.c_str(), ok ? "completed" : "FAILED");
     std::printf("  bytes sent %zu, received %zu\n", port.sent, port.received);
     std::printf("  wire-time bound %.3f s, measured %.3f s, ratio %.4f\n", bound, elapsed,
                 elapsed / bound);

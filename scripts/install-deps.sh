@@ -31,6 +31,7 @@ librsvg2-bin
 desktop-file-utils
 appstream
 man-db
+ser2net
 "
 
 missing=""
