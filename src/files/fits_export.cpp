@@ -37,23 +37,25 @@ class FitsWriter {
     explicit FitsWriter(fitsfile* f) : f_(f) {}
     int& status() { return status_; }
 
-    void keyString(const char* key, const std::string& value, const char* comment) {
-        std::string v = fitsText(value);
-        std::string c = comment;
-        fits_update_key_str(f_, key, v.data(), c.data(), &status_);
-    }
-    void keyLong(const char* key, long value, const char* comment) {
-        std::string c = comment;
-        fits_update_key_lng(f_, key, value, c.data(), &status_);
-    }
-    void keyFixed(const char* key, double value, int decimals, const char* comment) {
-        if (!std::isfinite(value)) return;
-        std::string c = comment;
-        fits_update_key_fixdbl(f_, key, value, decimals, c.data(), &status_);
-    }
-    void comment(const std::string& text) {
-        std::string t = fitsText(text);
-        fits_write_comment(f_, t.data(), &status_);
+    void write(const FitsKeyword& k) {
+        std::string c = k.comment;
+        std::string t = k.text;
+        switch (k.kind) {
+            case FitsKeyword::Kind::Text:
+                fits_update_key_str(f_, k.name.c_str(), t.data(), c.data(), &status_);
+                break;
+            case FitsKeyword::Kind::Integer:
+                fits_update_key_lng(f_, k.name.c_str(), static_cast<LONGLONG>(k.number), c.data(),
+                                    &status_);
+                break;
+            case FitsKeyword::Kind::Fixed:
+                fits_update_key_fixdbl(f_, k.name.c_str(), k.number, k.decimals, c.data(),
+                                       &status_);
+                break;
+            case FitsKeyword::Kind::Comment:
+                fits_write_comment(f_, t.data(), &status_);
+                break;
+        }
     }
 
   private:
@@ -104,6 +106,58 @@ double frameExposureSeconds(const ImageHeader& hdr) {
     return fromHundredths;
 }
 
+std::vector<FitsKeyword> fitsKeywords(const ImageHeader& hdr) {
+    using Kind = FitsKeyword::Kind;
+    std::vector<FitsKeyword> keys;
+    const auto text = [&keys](const char* key, const std::string& value, const char* comment) {
+        keys.push_back({Kind::Text, key, fitsText(value), 0, 0, comment});
+    };
+    const auto integer = [&keys](const char* key, long value, const char* comment) {
+        keys.push_back({Kind::Integer, key, {}, static_cast<double>(value), 0, comment});
+    };
+    const auto fixed = [&keys](const char* key, double value, int decimals, const char* comment) {
+        if (std::isfinite(value)) keys.push_back({Kind::Fixed, key, {}, value, decimals, comment});
+    };
+    const auto comment = [&keys](const std::string& words) {
+        keys.push_back({Kind::Comment, {}, fitsText(words), 0, 0, {}});
+    };
+
+    text("INSTRUME", "KYR", "camera");
+    const std::string dateObs = fitsDateObs(hdr.dateText, hdr.timeText);
+    if (!dateObs.empty()) text("DATE-OBS", dateObs, "date and time of the observation");
+
+    const int snapshots = hdr.hdrExposureCount;
+    const double frame = frameExposureSeconds(hdr);
+    if (snapshots > 1) {
+        fixed("EXPTIME", frame * snapshots, 3, "[s] total exposure of the snapshots");
+        fixed("SNAPEXP", frame, 3, "[s] exposure of each snapshot");
+    } else {
+        fixed("EXPTIME", frame, 3, "[s] exposure time");
+    }
+    if (snapshots >= 1) integer("SNAPSHOT", snapshots, "number of exposures summed");
+    fixed("CCD-TEMP", hdr.temperature, 2, "[C] sensor temperature");
+
+    double focal = hdr.focalLength;
+    double area = hdr.apertureArea;
+    if (hdr.unitsMetric) {  // inches, as in the image file
+        focal /= 2.54;
+        area /= 6.4516;
+    }
+    if (focal > 0) fixed("FOCALLEN", focal, 2, "[inch] focal length");
+    if (area > 0) fixed("APTAREA", area, 3, "[inch^2] effective aperture area");
+    if (hdr.pixelSize > 0.0f) {
+        const double microns = static_cast<double>(hdr.pixelSize) * 1000.0;
+        fixed("XPIXSZ", microns, 2, "[um] pixel width");
+        fixed("YPIXSZ", microns, 2, "[um] pixel height");
+    }
+    if (hdr.hdrEgainRaw != 0) fixed("EGAIN", hdr.hdrEgainRaw / 100.0, 2, "[e-/ADU] gain");
+    if (!hdr.filterName.empty()) text("FILTER", hdr.filterName, "filter");
+    integer("PEDESTAL", hdr.hdrPedestal, "[ADU] offset added to every sample");
+    if (dateObs.empty()) comment("Date and time as recorded: " + hdr.dateText + " " + hdr.timeText);
+    if (!hdr.noteText.empty()) comment("Note: " + hdr.noteText);
+    return keys;
+}
+
 FitsEncodeResult encodeFits(const ImageHeader& hdr, const PixelArray& pixels, int width,
                             int height) {
     FitsEncodeResult result;
@@ -132,41 +186,9 @@ FitsEncodeResult encodeFits(const ImageHeader& hdr, const PixelArray& pixels, in
     long axes[2] = {width, height};
     fits_create_img(f, USHORT_IMG, 2, axes, &w.status());  // BITPIX 16, BZERO 32768
 
-    w.keyString("ROWORDER", "TOP-DOWN", "first row of the data is the top of the image");
-    w.keyString("INSTRUME", "KYR", "camera");
-    const std::string dateObs = fitsDateObs(hdr.dateText, hdr.timeText);
-    if (!dateObs.empty()) w.keyString("DATE-OBS", dateObs, "date and time of the observation");
-
-    const int snapshots = hdr.hdrExposureCount;
-    const double frame = frameExposureSeconds(hdr);
-    if (snapshots > 1) {
-        w.keyFixed("EXPTIME", frame * snapshots, 3, "[s] total exposure of the snapshots");
-        w.keyFixed("SNAPEXP", frame, 3, "[s] exposure of each snapshot");
-    } else {
-        w.keyFixed("EXPTIME", frame, 3, "[s] exposure time");
-    }
-    if (snapshots >= 1) w.keyLong("SNAPSHOT", snapshots, "number of exposures summed");
-    w.keyFixed("CCD-TEMP", hdr.temperature, 2, "[C] sensor temperature");
-
-    double focal = hdr.focalLength;
-    double area = hdr.apertureArea;
-    if (hdr.unitsMetric) {  // inches, as in the image file
-        focal /= 2.54;
-        area /= 6.4516;
-    }
-    if (focal > 0) w.keyFixed("FOCALLEN", focal, 2, "[inch] focal length");
-    if (area > 0) w.keyFixed("APTAREA", area, 3, "[inch^2] effective aperture area");
-    if (hdr.pixelSize > 0.0f) {
-        const double microns = static_cast<double>(hdr.pixelSize) * 1000.0;
-        w.keyFixed("XPIXSZ", microns, 2, "[um] pixel width");
-        w.keyFixed("YPIXSZ", microns, 2, "[um] pixel height");
-    }
-    if (hdr.hdrEgainRaw != 0) w.keyFixed("EGAIN", hdr.hdrEgainRaw / 100.0, 2, "[e-/ADU] gain");
-    if (!hdr.filterName.empty()) w.keyString("FILTER", hdr.filterName, "filter");
-    w.keyLong("PEDESTAL", hdr.hdrPedestal, "[ADU] offset added to every sample");
-    if (dateObs.empty())
-        w.comment("Date and time as recorded: " + hdr.dateText + " " + hdr.timeText);
-    if (!hdr.noteText.empty()) w.comment("Note: " + hdr.noteText);
+    w.write({FitsKeyword::Kind::Text, "ROWORDER", "TOP-DOWN", 0, 0,
+             "first row of the data is the top of the image"});
+    for (const FitsKeyword& k : fitsKeywords(hdr)) w.write(k);
 
     std::vector<unsigned short> data(static_cast<std::size_t>(width) *
                                      static_cast<std::size_t>(height));

@@ -11,14 +11,30 @@
 
 namespace kyr {
 
+// One header card: a keyword with its value and comment, or a COMMENT card.
+struct FitsKeyword {
+    enum class Kind { Text, Integer, Fixed, Comment };
+    Kind kind = Kind::Text;
+    std::string name;     // "" for a COMMENT card
+    std::string text;     // the value of a Text card, the words of a COMMENT card
+    double number = 0;    // the value of an Integer or Fixed card
+    int decimals = 0;     // Fixed: digits after the point
+    std::string comment;  // the card's comment
+};
+
+// The header values under the keywords capture programs read, in the order they are written.
+// Keywords whose value is unknown (zero optics, pixel size or gain, an empty filter, a date
+// that does not convert) are left out rather than written as 0. Layout keywords (BITPIX,
+// NAXIS, ROWORDER) belong to whoever writes the pixels. Texts are already made FITS-safe.
+std::vector<FitsKeyword> fitsKeywords(const ImageHeader& hdr);
+
 struct FitsEncodeResult {
     std::vector<std::uint8_t> bytes;  // the whole file, a multiple of 2880 bytes
     std::string error;                // "" on success, else CFITSIO's reason
 };
 
 // The primary array of width x height samples, row 1 of the image first (ROWORDER TOP-DOWN),
-// with the header values. Keywords whose value is unknown (zero optics, pixel size or gain,
-// an empty filter, a date that does not convert) are left out rather than written as 0.
+// with the keywords of fitsKeywords.
 FitsEncodeResult encodeFits(const ImageHeader& hdr, const PixelArray& pixels, int width,
                             int height);
 
