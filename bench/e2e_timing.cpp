@@ -177,6 +177,15 @@ int main(int argc, char** argv) {
     }
     const double elapsed = static_cast<double>(clockStart.nsecsElapsed()) / 1e9;
     const std::size_t bytes = port.sent + port.received;
+    if (upload && ok) {
+        // The device restarts after the final acknowledge: the link request must wait 2 s.
+        QElapsedTimer restart;
+        restart.start();
+        const std::size_t before = port.sent;
+        runUntil(ui, [&] { return port.sent > before; }, 5000);
+        std::printf("  final acknowledge to link request: %.3f s\n",
+                    static_cast<double>(restart.nsecsElapsed()) / 1e9);
+    }
     const double bound = 11.0 * static_cast<double>(bytes) / baud;
     std::printf("%s at %d baud: %s\n", upload ? "firmware upload" : "screen image download", baud,
                 ok ? "completed" : "FAILED");

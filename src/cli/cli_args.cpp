@@ -255,8 +255,8 @@ ParseResult parseArgs(const std::vector<std::string>& argv) {
 }
 
 const char* usageText() {
-    return "usage: kyrctl [--com n=PATH]... [--port COMn] [--baud RATE] [--timeout SECONDS]\n"
-           "              [--quiet] COMMAND [ARGS]\n"
+    return "Usage: kyrctl [OPTION]... COMMAND [ARGS]\n"
+           "  or:  kyrctl --help | --version\n"
            "\n"
            "Commands on the KYR (the serial line):\n"
            "  link                    open the port and request the link\n"
@@ -291,6 +291,8 @@ const char* usageText() {
            "  --quiet            only errors and the requested output\n"
            "  --note TEXT, --focal-length X, --aperture X, --units inches|centimeters\n"
            "                     observation data for download, convert and flatfield\n"
+           "  --help             show this help and exit\n"
+           "  --version          show the version and exit\n"
            "\n"
            "Exit status: 0 success, 1 the operation failed, 2 usage error.\n";
 }

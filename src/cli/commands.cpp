@@ -665,7 +665,7 @@ int runUpload(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
     ui.queueFile(a.inputs[0]);
     con.mnuUploadFile_Click();
     if (ui.messages().size() > m.messages) return kExitFailed;  // the file was refused
-    if (con.upload.uploadState == 0) return fail(ui, ui.lastStatus());
+    if (con.upload.uploadState == UploadState::Idle) return fail(ui, ui.lastStatus());
 
     const std::string done = "Code succesfully uploaded - KYR restarting";
     Watch w(ui, {done});

@@ -2,7 +2,9 @@
 
 #include <array>
 
+#include "common/le16.h"
 #include "link/packet.h"
+#include "link/protocol.h"
 
 namespace kyr {
 
@@ -30,7 +32,9 @@ std::string speedSettings(int code, int stopBits) {
 
 Console::Console(SerialPort& port, Ui& ui, ReplyTimer& timer, Clock& clock, Scheduler& scheduler)
     : port_(port), ui_(ui), timer_(timer), clock_(clock), scheduler_(scheduler) {
-    rx.setHeaderOnlyTypes({0, 1, 6, 21, 254, 255});
+    rx.setHeaderOnlyTypes({code(DevicePacket::ScreenImageOffer), code(DevicePacket::FlashDownload),
+                           code(DevicePacket::Acknowledge), code(DevicePacket::NotUnderstood),
+                           code(DevicePacket::LinkConfirmed), code(DevicePacket::LinkRequest)});
     port_.setOnComm([this] { MSComm1_OnComm(); });
 }
 
@@ -148,7 +152,7 @@ void Console::establishLink(int n) {
     link.transferTimeout = 110;
     link.linkEstablished = false;
     showStatus("Link not established", true);
-    upload.uploadState = 0;
+    upload.uploadState = UploadState::Idle;
     sendLinkRequest(1);
 }
 
@@ -186,13 +190,15 @@ void Console::writePacket(const std::vector<std::uint8_t>& packet, bool testPort
 
 void Console::sendLinkRequest(std::uint8_t flag) {
     const std::uint8_t payload[] = {flag, 0};
-    writePacket(buildPacket(9, payload), false);
+    writePacket(buildPacket(code(HostPacket::LinkRequest), payload), false);
 }
 
 void Console::sendKeypress(std::uint16_t mask) {
     const std::uint8_t payload[] = {lo(mask), hi(mask)};
-    writePacket(buildPacket(8, payload), true);
+    writePacket(buildPacket(code(HostPacket::Keypress), payload), true);
 }
+
+void Console::sendCommand(HostPacket type) { sendCommand(static_cast<int>(code(type))); }
 
 void Console::sendCommand(int type) {
     writePacket(buildPacket(static_cast<std::uint8_t>(type), {}), true);
@@ -210,30 +216,30 @@ void Console::sendDataPacket(std::uint8_t type, std::span<const std::uint8_t> da
 void Console::sendHeaderRequest(int buffer) {
     const auto b = static_cast<unsigned>(buffer);
     const std::uint8_t payload[] = {lo(b), hi(b)};
-    writePacket(buildPacket(4, payload, 4), false);
+    writePacket(buildPacket(code(HostPacket::HeaderRequest), payload, 4), false);
 }
 
 void Console::sendRowRequest(int buffer) {
-    std::uint8_t type = 7;
+    HostPacket type = HostPacket::CompressedRowRequest;
     unsigned first = static_cast<std::uint16_t>(download.requestFirstColumn);
     unsigned count = static_cast<std::uint16_t>(download.requestColumnCount);
     if (download.currentRow == kAuxRow) {
-        type = 5;
+        type = HostPacket::RawRowRequest;
         first = 0;
         count = kAuxLength;
     }
     const unsigned row = static_cast<std::uint16_t>(download.currentRow);
     const std::uint8_t payload[] = {lo(row),   hi(row),   lo(first), hi(first), lo(count),
                                     hi(count), lo(static_cast<unsigned>(buffer)), 0};
-    writePacket(buildPacket(type, payload), false);
+    writePacket(buildPacket(code(type), payload), false);
 }
 
 void Console::sendSaveAck(int result) {
     const std::uint8_t payload[] = {static_cast<std::uint8_t>(result), 0};
-    writePacket(buildPacket(11, payload), false);
+    writePacket(buildPacket(code(HostPacket::SaveAck), payload), false);
 }
 
-void Console::sendLinkAccept() { writePacket(buildPacket(254, {}), false); }
+void Console::sendLinkAccept() { writePacket(buildPacket(code(HostPacket::LinkAccept), {}), false); }
 
 // ---------------------------------------------------------------- reply timer helpers
 

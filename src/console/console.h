@@ -24,6 +24,7 @@
 #include "image/download_state.h"
 #include "image/image_header.h"
 #include "link/link_state.h"
+#include "link/protocol.h"
 #include "link/rx_buffer.h"
 #include "link/serial_port.h"
 #include "observation/capture_state.h"
@@ -81,6 +82,7 @@ public:
     // ---- command packets
     void sendKeypress(std::uint16_t mask);
     void sendCommand(int type);
+    void sendCommand(HostPacket type);
     void sendDataPacket(std::uint8_t type, std::span<const std::uint8_t> data, int n);
     void sendHeaderRequest(int buffer);
     void sendRowRequest(int buffer);
@@ -218,7 +220,10 @@ private:
     void completeImage();
     // The image file, then its track list and mosaic data where the image has them.
     void saveImageWithCompanions();
-    void saveCompanionFile(FileKind kind, const std::string& extension, const std::string& text);
+    // The files themselves, without the device's acknowledge; false when refused.
+    bool storeImageFile();
+    bool storeCompanionFile(FileKind kind, const std::string& extension, const std::string& text);
+    void acknowledgeSave(bool saved);
     // The save dialog for automatic saving (Download All, auto-save); false on cancel.
     bool chooseAutoSaveName();
     void requestNextBuffer();
@@ -243,7 +248,6 @@ private:
                                      std::span<const std::uint8_t> bytes) {
         return writeNewFile(path, bytes);
     };
-    bool imageSaved_ = false;  // the last writeImageFile wrote its file
     bool terminated_ = false;
     int receiveDepth_ = 0;
     bool receivePending_ = false;

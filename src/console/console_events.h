@@ -19,7 +19,7 @@ enum class FileRefusal {
 };
 
 class ConsoleEvents {
-public:
+  public:
     virtual ~ConsoleEvents() = default;
 
     // ---- the line

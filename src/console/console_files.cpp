@@ -149,15 +149,18 @@ void Console::startAutoSave() {
 }
 
 void Console::writeImageFile() {
-    // A refused or failed save ends a running Download All and tells the device 1.
-    imageSaved_ = false;
+    const bool saved = storeImageFile();
+    // For images of several exposures the acknowledge follows the track list.
+    if (!saved || header.hdrExposureCount == 1) acknowledgeSave(saved);
+}
+
+bool Console::storeImageFile() {
     std::string name;
     auto refuse = [this, &name](const std::string& status, FileRefusal why,
                                 const std::string& reason) {
         showStatus(status, true);
-        download.downloadAllActive = false;
-        sendSaveAck(1);
         events_->fileRefused(FileKind::Image, name, why, reason);
+        return false;
     };
 
     if (files.autoSaveOn) {
@@ -166,9 +169,8 @@ void Console::writeImageFile() {
         if (files.autoSaveNumber <= kAutoSaveLimit) ++files.autoSaveNumber;
         if (number >= kAutoSaveLimit) {
             name = files.saveBaseName + zeroPadded(number, 3) + ".KYR";
-            refuse("999 file number limit reached!", FileRefusal::NumberLimit,
-                   "999 file number limit reached");
-            return;
+            return refuse("999 file number limit reached!", FileRefusal::NumberLimit,
+                          "999 file number limit reached");
         }
         name = files.saveBaseName + zeroPadded(number, 3) + ".KYR";
     } else {
@@ -177,22 +179,16 @@ void Console::writeImageFile() {
 
     files.imageFileName = name;
     showStatus("Saving " + name, true);
-    if (fileExists(name)) {
-        refuse(name + " already exists!", FileRefusal::Exists, "already exists");
-        return;
-    }
+    if (fileExists(name))
+        return refuse(name + " already exists!", FileRefusal::Exists, "already exists");
 
     const auto bytes = encodeKyrFile(header, display.background, display.range, image.imageData,
                                      image.imageWidth, image.imageHeight);
-    if (const std::string err = writeNewFile_(name, bytes); !err.empty()) {
-        refuse(name + " was not saved: " + err, FileRefusal::WriteFailed, err);
-        return;
-    }
-    imageSaved_ = true;
+    if (const std::string err = writeNewFile_(name, bytes); !err.empty())
+        return refuse(name + " was not saved: " + err, FileRefusal::WriteFailed, err);
     showStatus(name + " saved", true);
     events_->fileWritten(FileKind::Image, name);
-    // For images of several exposures the acknowledge follows the track list.
-    if (header.hdrExposureCount == 1) sendSaveAck(0);
+    return true;
 }
 
 void Console::exportBitmap() {
@@ -219,8 +215,8 @@ void Console::exportBitmap() {
 
 // ---------------------------------------------------------------- companion files
 
-void Console::saveCompanionFile(FileKind kind, const std::string& extension,
-                                const std::string& text) {
+bool Console::storeCompanionFile(FileKind kind, const std::string& extension,
+                                 const std::string& text) {
     const std::string name = files.cut(files.imageFileName) + extension;
     files.imageFileName = name;
     std::string failure, reason;
@@ -235,32 +231,22 @@ void Console::saveCompanionFile(FileKind kind, const std::string& extension,
     }
     if (!failure.empty()) {
         showStatus(failure, true);
-        download.downloadAllActive = false;
-        sendSaveAck(1);
         events_->fileRefused(kind, name, why, reason);
-        return;
+        return false;
     }
     showStatus(name + " saved", true);
-    sendSaveAck(0);
     events_->fileWritten(kind, name);
+    return true;
 }
 
 void Console::writeTrackList() {
-    saveCompanionFile(FileKind::TrackList, ".trk", trackListText(header, image.auxData));
+    acknowledgeSave(
+        storeCompanionFile(FileKind::TrackList, ".trk", trackListText(header, image.auxData)));
 }
 
 void Console::writeMosaicData() {
-    saveCompanionFile(FileKind::MosaicData, ".txt",
-                      mosaicDataText(header, image.auxData, image.imageData));
-}
-
-void Console::saveImageWithCompanions() {
-    writeImageFile();
-    // An image and its companion are written both or neither: the image's refusal has
-    // already told the device and the user.
-    if (!imageSaved_) return;
-    if (header.hdrExposureCount > 1) writeTrackList();
-    if (header.mosaicType > 0) writeMosaicData();
+    acknowledgeSave(storeCompanionFile(FileKind::MosaicData, ".txt",
+                                       mosaicDataText(header, image.auxData, image.imageData)));
 }
 
 bool Console::chooseAutoSaveName() {

@@ -1,4 +1,5 @@
 #include "files/fits_export.h"
+#include "files/fits_cards.h"
 
 #include <fitsio.h>
 
@@ -30,38 +31,6 @@ int daysInMonth(int month, int year) {
     static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     return month == 2 && leapYear(year) ? 29 : kDays[month - 1];
 }
-
-// Collects CFITSIO's status across the calls; the first failure is kept.
-class FitsWriter {
-  public:
-    explicit FitsWriter(fitsfile* f) : f_(f) {}
-    int& status() { return status_; }
-
-    void write(const FitsKeyword& k) {
-        std::string c = k.comment;
-        std::string t = k.text;
-        switch (k.kind) {
-            case FitsKeyword::Kind::Text:
-                fits_update_key_str(f_, k.name.c_str(), t.data(), c.data(), &status_);
-                break;
-            case FitsKeyword::Kind::Integer:
-                fits_update_key_lng(f_, k.name.c_str(), static_cast<LONGLONG>(k.number), c.data(),
-                                    &status_);
-                break;
-            case FitsKeyword::Kind::Fixed:
-                fits_update_key_fixdbl(f_, k.name.c_str(), k.number, k.decimals, c.data(),
-                                       &status_);
-                break;
-            case FitsKeyword::Kind::Comment:
-                fits_write_comment(f_, t.data(), &status_);
-                break;
-        }
-    }
-
-  private:
-    fitsfile* f_;
-    int status_ = 0;
-};
 
 std::string statusText(int status) {
     char text[FLEN_STATUS] = {};
@@ -106,20 +75,19 @@ double frameExposureSeconds(const ImageHeader& hdr) {
     return fromHundredths;
 }
 
-std::vector<FitsKeyword> fitsKeywords(const ImageHeader& hdr) {
-    using Kind = FitsKeyword::Kind;
-    std::vector<FitsKeyword> keys;
-    const auto text = [&keys](const char* key, const std::string& value, const char* comment) {
-        keys.push_back({Kind::Text, key, fitsText(value), 0, 0, comment});
+std::vector<FitsCard> fitsKeywords(const ImageHeader& hdr) {
+    std::vector<FitsCard> cards;
+    auto text = [&cards](const char* key, const std::string& value, const char* comment) {
+        cards.push_back({FitsCard::Kind::Text, key, value, 0, 0.0, 0, comment});
     };
-    const auto integer = [&keys](const char* key, long value, const char* comment) {
-        keys.push_back({Kind::Integer, key, {}, static_cast<double>(value), 0, comment});
+    auto integer = [&cards](const char* key, long value, const char* comment) {
+        cards.push_back({FitsCard::Kind::Integer, key, {}, value, 0.0, 0, comment});
     };
-    const auto fixed = [&keys](const char* key, double value, int decimals, const char* comment) {
-        if (std::isfinite(value)) keys.push_back({Kind::Fixed, key, {}, value, decimals, comment});
+    auto fixed = [&cards](const char* key, double value, int decimals, const char* comment) {
+        if (std::isfinite(value)) cards.push_back({FitsCard::Kind::Fixed, key, {}, 0, value, decimals, comment});
     };
-    const auto comment = [&keys](const std::string& words) {
-        keys.push_back({Kind::Comment, {}, fitsText(words), 0, 0, {}});
+    auto note = [&cards](const std::string& value) {
+        cards.push_back({FitsCard::Kind::Comment, {}, value, 0, 0.0, 0, {}});
     };
 
     text("INSTRUME", "KYR", "camera");
@@ -137,14 +105,11 @@ std::vector<FitsKeyword> fitsKeywords(const ImageHeader& hdr) {
     if (snapshots >= 1) integer("SNAPSHOT", snapshots, "number of exposures summed");
     fixed("CCD-TEMP", hdr.temperature, 2, "[C] sensor temperature");
 
-    double focal = hdr.focalLength;
-    double area = hdr.apertureArea;
-    if (hdr.unitsMetric) {  // inches, as in the image file
-        focal /= 2.54;
-        area /= 6.4516;
-    }
-    if (focal > 0) fixed("FOCALLEN", focal, 2, "[inch] focal length");
-    if (area > 0) fixed("APTAREA", area, 3, "[inch^2] effective aperture area");
+    // Astronomy software reads focal lengths in millimetres.
+    const double focal = hdr.focalLength * (hdr.unitsMetric ? 10.0 : 25.4);
+    const double area = hdr.apertureArea * (hdr.unitsMetric ? 100.0 : 645.16);
+    if (focal > 0) fixed("FOCALLEN", focal, 1, "[mm] focal length");
+    if (area > 0) fixed("APTAREA", area, 1, "[mm^2] effective aperture area");
     if (hdr.pixelSize > 0.0f) {
         const double microns = static_cast<double>(hdr.pixelSize) * 1000.0;
         fixed("XPIXSZ", microns, 2, "[um] pixel width");
@@ -153,9 +118,30 @@ std::vector<FitsKeyword> fitsKeywords(const ImageHeader& hdr) {
     if (hdr.hdrEgainRaw != 0) fixed("EGAIN", hdr.hdrEgainRaw / 100.0, 2, "[e-/ADU] gain");
     if (!hdr.filterName.empty()) text("FILTER", hdr.filterName, "filter");
     integer("PEDESTAL", hdr.hdrPedestal, "[ADU] offset added to every sample");
-    if (dateObs.empty()) comment("Date and time as recorded: " + hdr.dateText + " " + hdr.timeText);
-    if (!hdr.noteText.empty()) comment("Note: " + hdr.noteText);
-    return keys;
+    if (dateObs.empty()) note("Date and time as recorded: " + hdr.dateText + " " + hdr.timeText);
+    if (!hdr.noteText.empty()) note("Note: " + hdr.noteText);
+    return cards;
+}
+
+void writeFitsKeywords(fitsfile* f, const std::vector<FitsCard>& cards, int* status) {
+    for (const FitsCard& card : cards) {
+        std::string key = card.key, comment = card.comment, value = fitsText(card.text);
+        switch (card.kind) {
+            case FitsCard::Kind::Text:
+                fits_update_key_str(f, key.data(), value.data(), comment.data(), status);
+                break;
+            case FitsCard::Kind::Integer:
+                fits_update_key_lng(f, key.data(), card.integer, comment.data(), status);
+                break;
+            case FitsCard::Kind::Fixed:
+                fits_update_key_fixdbl(f, key.data(), card.number, card.decimals, comment.data(),
+                                       status);
+                break;
+            case FitsCard::Kind::Comment:
+                fits_write_comment(f, value.data(), status);
+                break;
+        }
+    }
 }
 
 FitsEncodeResult encodeFits(const ImageHeader& hdr, const PixelArray& pixels, int width,
@@ -182,27 +168,27 @@ FitsEncodeResult encodeFits(const ImageHeader& hdr, const PixelArray& pixels, in
         return result;
     }
 
-    FitsWriter w(f);
+    int status = 0;
     long axes[2] = {width, height};
-    fits_create_img(f, USHORT_IMG, 2, axes, &w.status());  // BITPIX 16, BZERO 32768
-
-    w.write({FitsKeyword::Kind::Text, "ROWORDER", "TOP-DOWN", 0, 0,
-             "first row of the data is the top of the image"});
-    for (const FitsKeyword& k : fitsKeywords(hdr)) w.write(k);
+    fits_create_img(f, USHORT_IMG, 2, axes, &status);  // BITPIX 16, BZERO 32768
+    // Viewers that ignore ROWORDER draw the first row at the bottom: so it is the bottom one.
+    std::string rowOrder = "BOTTOM-UP", rowComment = "first row of the data is the bottom of the image";
+    fits_update_key_str(f, "ROWORDER", rowOrder.data(), rowComment.data(), &status);
+    writeFitsKeywords(f, fitsKeywords(hdr), &status);
 
     std::vector<unsigned short> data(static_cast<std::size_t>(width) *
                                      static_cast<std::size_t>(height));
     std::size_t i = 0;
-    for (int r = 1; r <= height; ++r)
+    for (int r = height; r >= 1; --r)
         for (int c = 1; c <= width; ++c)
             data[i++] = static_cast<unsigned short>(pixels.sample(c, r));
-    fits_write_img(f, TUSHORT, 1, static_cast<LONGLONG>(data.size()), data.data(), &w.status());
+    fits_write_img(f, TUSHORT, 1, static_cast<LONGLONG>(data.size()), data.data(), &status);
 
     LONGLONG headStart = 0, dataStart = 0, dataEnd = 0;
-    fits_get_hduaddrll(f, &headStart, &dataStart, &dataEnd, &w.status());
+    fits_get_hduaddrll(f, &headStart, &dataStart, &dataEnd, &status);
     int closeStatus = 0;
     fits_close_file(f, &closeStatus);
-    const int status = w.status() != 0 ? w.status() : closeStatus;
+    if (status == 0) status = closeStatus;
     if (status != 0) {
         result.error = statusText(status);
     } else if (dataEnd <= 0 || static_cast<std::size_t>(dataEnd) > size || dataEnd % 2880 != 0) {

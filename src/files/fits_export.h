@@ -11,30 +11,32 @@
 
 namespace kyr {
 
-// One header card: a keyword with its value and comment, or a COMMENT card.
-struct FitsKeyword {
-    enum class Kind { Text, Integer, Fixed, Comment };
-    Kind kind = Kind::Text;
-    std::string name;     // "" for a COMMENT card
-    std::string text;     // the value of a Text card, the words of a COMMENT card
-    double number = 0;    // the value of an Integer or Fixed card
-    int decimals = 0;     // Fixed: digits after the point
-    std::string comment;  // the card's comment
-};
-
-// The header values under the keywords capture programs read, in the order they are written.
-// Keywords whose value is unknown (zero optics, pixel size or gain, an empty filter, a date
-// that does not convert) are left out rather than written as 0. Layout keywords (BITPIX,
-// NAXIS, ROWORDER) belong to whoever writes the pixels. Texts are already made FITS-safe.
-std::vector<FitsKeyword> fitsKeywords(const ImageHeader& hdr);
-
 struct FitsEncodeResult {
     std::vector<std::uint8_t> bytes;  // the whole file, a multiple of 2880 bytes
     std::string error;                // "" on success, else CFITSIO's reason
 };
 
-// The primary array of width x height samples, row 1 of the image first (ROWORDER TOP-DOWN),
-// with the keywords of fitsKeywords.
+// One header card of the image's FITS keywords.
+struct FitsCard {
+    enum class Kind { Text, Integer, Fixed, Comment };
+    Kind kind = Kind::Text;
+    std::string key;      // empty for a comment
+    std::string text;     // Text value or the comment's words
+    long integer = 0;     // Integer value
+    double number = 0.0;  // Fixed value, written with `decimals` places
+    int decimals = 0;
+    std::string comment;
+};
+
+// The header values as FITS keywords (INSTRUME, DATE-OBS, EXPTIME, SNAPSHOT, CCD-TEMP,
+// FOCALLEN in mm, APTAREA in mm^2, XPIXSZ, EGAIN, FILTER, PEDESTAL, the note), shared by the
+// FITS export and the INDI driver. Unknown values (zero optics, pixel size or gain, an empty
+// filter, a date that does not convert) are left out rather than written as 0.
+std::vector<FitsCard> fitsKeywords(const ImageHeader& hdr);
+
+// The primary array of width x height samples, the bottom row of the image first (ROWORDER
+// BOTTOM-UP, as viewers that ignore ROWORDER expect), with fitsKeywords. Keywords whose value is unknown (zero optics, pixel size or gain,
+// an empty filter, a date that does not convert) are left out rather than written as 0.
 FitsEncodeResult encodeFits(const ImageHeader& hdr, const PixelArray& pixels, int width,
                             int height);
 

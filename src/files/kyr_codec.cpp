@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "common/format.h"
+#include "common/le16.h"
 
 namespace kyr {
 
@@ -42,8 +43,7 @@ void appendRow(std::vector<std::uint8_t>& out, int width, CellAt cellAt) {
     std::size_t k = 0;
     if (w > 0) {
         std::int32_t prev = sampleOf(cellAt(0));
-        body[0] = static_cast<std::uint8_t>(prev & 0xFF);
-        body[1] = static_cast<std::uint8_t>(prev >> 8);
+        writeLe16(body, static_cast<unsigned>(prev));
         k = 2;
         for (std::size_t c = 1; c < w; ++c) {
             const std::int32_t v = sampleOf(cellAt(c));
@@ -52,8 +52,7 @@ void appendRow(std::vector<std::uint8_t>& out, int width, CellAt cellAt) {
                 body[k++] = static_cast<std::uint8_t>(d & 0xFF);
             } else {
                 body[k] = kEscape;
-                body[k + 1] = static_cast<std::uint8_t>(v & 0xFF);
-                body[k + 2] = static_cast<std::uint8_t>(v >> 8);
+                writeLe16(body + k + 1, static_cast<unsigned>(v));
                 k += 3;
             }
             prev = v;
@@ -63,12 +62,10 @@ void appendRow(std::vector<std::uint8_t>& out, int width, CellAt cellAt) {
         k = 2 * w;
         for (std::size_t c = 0; c < w; ++c) {
             const std::int32_t v = sampleOf(cellAt(c));
-            body[2 * c] = static_cast<std::uint8_t>(v & 0xFF);
-            body[2 * c + 1] = static_cast<std::uint8_t>(v >> 8);
+            writeLe16(body + 2 * c, static_cast<unsigned>(v));
         }
     }
-    out[start] = static_cast<std::uint8_t>(k & 0xFF);
-    out[start + 1] = static_cast<std::uint8_t>(k >> 8);
+    writeLe16(out.data() + start, static_cast<unsigned>(k));
     out.resize(start + 2 + k);
 }
 
@@ -150,6 +147,11 @@ bool take(const std::optional<T>& converted, std::optional<U>& target) {
     return true;
 }
 
+template <typename T, typename U>
+void takeIfClean(const std::optional<T>& converted, std::optional<U>& target) {
+    if (converted) target = *converted;
+}
+
 bool startsWith(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && s.substr(0, prefix.size()) == prefix;
 }
@@ -175,23 +177,25 @@ bool takeImageKey(Is& is, const std::string_view& value, KyrFile& f) {
         return take(toFloat(value), f.apertureArea);
     else if (is("Temperature ="))
         return take(toFloat(value), f.temperature);
+    // The lines below are shown in the panel only: taken over where they read cleanly (so a
+    // loaded image saved again keeps them), never a reason to refuse the file.
     else if (is("X_pixel_size ="))
-        return take(toFloat(value), f.pixelSize);
+        takeIfClean(toFloat(value), f.pixelSize);
     else if (is("E_gain =")) {
         const auto gain = toFloat(value);
-        if (!gain || std::fabs(*gain) > 2.0e7f) return false;
-        f.hdrEgainRaw = static_cast<std::int32_t>(roundHalfEven(*gain * 100.0));
+        if (gain && std::fabs(*gain) <= 2.0e7f)
+            f.hdrEgainRaw = static_cast<std::int32_t>(roundHalfEven(*gain * 100.0));
     } else if (is("Filter ="))
         f.filterName = std::string(value);
     else if (is("History ="))
         f.historyText = std::string(value);
     else if (is("Observer =")) {
         // "Observer = Site 3": the number follows the word; other observers are shown only.
-        if (startsWith(value, "Site")) return take(toInteger<std::int16_t>(value.substr(4)), f.hdrSite);
+        if (startsWith(value, "Site")) takeIfClean(toInteger<std::int16_t>(value.substr(4)), f.hdrSite);
     } else if (is("Readout_mode ="))
-        return take(toInteger<std::int16_t>(value), f.readoutMode);
+        takeIfClean(toInteger<std::int16_t>(value), f.readoutMode);
     else if (is("User_4 = Y2KYear ="))
-        return take(toInteger<std::int16_t>(value), f.hdrYear);
+        takeIfClean(toInteger<std::int16_t>(value), f.hdrYear);
     return true;
 }
 
@@ -333,15 +337,14 @@ bool decodeKyrPixels(std::span<const std::uint8_t> data, int width, int height, 
         for (int r = 1; r <= height; ++r) {
             auto row = out.row(r);
             for (std::size_t c = 0; c < w; ++c, pos += 2)
-                row[c] = static_cast<std::int16_t>(
-                    static_cast<std::uint16_t>(bytes[pos] | (bytes[pos + 1] << 8)));
+                row[c] = static_cast<std::int16_t>(readLe16(bytes + pos));
         }
         return true;
     }
 
     for (int r = 1; r <= height; ++r) {
         if (size - pos < 2) return false;
-        const std::size_t len = static_cast<std::size_t>(bytes[pos] | (bytes[pos + 1] << 8));
+        const std::size_t len = readLe16(bytes + pos);
         pos += 2;
         if (len > size - pos) return false;
         const std::uint8_t* body = bytes + pos;
@@ -351,13 +354,13 @@ bool decodeKyrPixels(std::span<const std::uint8_t> data, int width, int height, 
 
         if (len == 2 * w) {  // plain row
             for (std::size_t c = 0; c < w; ++c) {
-                const std::int32_t v = body[2 * c] | (body[2 * c + 1] << 8);
+                const std::int32_t v = readLe16(body + 2 * c);
                 if (!storeSample(v, mode, row[c])) return false;
             }
             continue;
         }
         if (len < 2) return false;
-        std::int32_t v = body[0] | (body[1] << 8);
+        std::int32_t v = readLe16(body);
         if (!storeSample(v, mode, row[0])) return false;
         std::size_t k = 2;
         for (std::size_t c = 1; c < w; ++c) {
@@ -365,7 +368,7 @@ bool decodeKyrPixels(std::span<const std::uint8_t> data, int width, int height, 
             const std::uint8_t b = body[k];
             if (b == kEscape) {
                 if (len - k < 3) return false;
-                v = body[k + 1] | (body[k + 2] << 8);
+                v = readLe16(body + k + 1);
                 k += 3;
             } else {
                 v += static_cast<std::int8_t>(b);

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "common/format.h"
+#include "common/le16.h"
 #include "image/picture.h"
 
 namespace kyr {
@@ -34,10 +35,6 @@ enum Offset : std::size_t {
     kFilterGuard = 43,
 };
 
-std::uint16_t word(std::span<const std::uint8_t> p, std::size_t at) {
-    return static_cast<std::uint16_t>(p[at] | (p[at + 1] << 8));
-}
-
 constexpr std::array<const char*, 6> kFilterNames = {"None",  "Lunar", "Red",
                                                      "Green", "Blue",  "Clear"};
 
@@ -53,13 +50,13 @@ std::string imageHeaderProblem(std::span<const std::uint8_t> payload) {
         return "Image header refused: only " + std::to_string(payload.size()) +
                " bytes received, " + std::to_string(kHeaderPayloadMin) + " needed";
     }
-    const std::uint16_t flags = word(payload, kFlags);
+    const std::uint16_t flags = readLe16(payload, kFlags);
     if (flags >= 0x8000) {
         char hex[8];
         std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(flags));
         return std::string("Image header refused: flag word 0x") + hex + " has bit 15 set";
     }
-    const std::uint16_t height = word(payload, kHeight);
+    const std::uint16_t height = readLe16(payload, kHeight);
     if (height >= 0x8000) return outOfRange("height", height);
     if (height == 0) return "";  // "no image": nothing else is decoded
 
@@ -73,12 +70,12 @@ std::string imageHeaderProblem(std::span<const std::uint8_t> payload) {
                                                {kExposureCount, "exposure count"},
                                                {kSite, "site"}}};
     for (const Field& f : kCounts) {
-        const std::uint16_t v = word(payload, f.at);
+        const std::uint16_t v = readLe16(payload, f.at);
         if (v >= 0x8000) return outOfRange(f.name, v);
     }
 
-    const int width = word(payload, kWidth);
-    const int firstRow = word(payload, kFirstRow);
+    const int width = readLe16(payload, kWidth);
+    const int firstRow = readLe16(payload, kFirstRow);
     if (width == 0 || width > kPictureWidth || height > kPictureHeight) {
         return "Image header refused: " + std::to_string(width) + " x " + std::to_string(height) +
                " pixels do not fit the " + std::to_string(kPictureWidth) + " x " +
@@ -97,7 +94,7 @@ bool parseImageHeaderPayload(std::span<const std::uint8_t> payload, bool hasFilt
     if (payload.size() < kHeaderPayloadMin) return false;
 
     // 1. The flag word.
-    const std::uint16_t flags = word(payload, kFlags);
+    const std::uint16_t flags = readLe16(payload, kFlags);
     auto bit = [flags](int n) { return ((flags >> n) & 1) != 0; };
     hdr.unitsMetric = !bit(1);
     hdr.apertureFactorFlag = !bit(2);
@@ -123,14 +120,14 @@ bool parseImageHeaderPayload(std::span<const std::uint8_t> payload, bool hasFilt
     hdr.mosaicType = bit(14) ? 6 : (bit(13) ? 40 : 0);
 
     // 2. The height; 0 means no image and ends the decoding.
-    hdr.hdrHeight = static_cast<std::int16_t>(word(payload, kHeight));
+    hdr.hdrHeight = static_cast<std::int16_t>(readLe16(payload, kHeight));
     if (hdr.hdrHeight == 0) return false;
 
     // 3. Geometry, exposure and optics.
-    hdr.hdrWidth = static_cast<std::int16_t>(word(payload, kWidth));
-    hdr.hdrFirstRow = static_cast<std::int16_t>(word(payload, kFirstRow));
-    hdr.hdrFirstColumn = static_cast<std::int16_t>(word(payload, kFirstColumn));
-    const std::int32_t e = word(payload, kExposure);
+    hdr.hdrWidth = static_cast<std::int16_t>(readLe16(payload, kWidth));
+    hdr.hdrFirstRow = static_cast<std::int16_t>(readLe16(payload, kFirstRow));
+    hdr.hdrFirstColumn = static_cast<std::int16_t>(readLe16(payload, kFirstColumn));
+    const std::int32_t e = readLe16(payload, kExposure);
     if (e <= 60000) {
         hdr.exposureSeconds = e / 100.0;
         hdr.hdrExposure = e;
@@ -139,9 +136,9 @@ bool parseImageHeaderPayload(std::span<const std::uint8_t> payload, bool hasFilt
         hdr.exposureSeconds = (e - 60000) / 1000.0;
         hdr.hdrExposure = (e - 60000) / 10;
     }
-    hdr.hdrExposureCount = static_cast<std::int16_t>(word(payload, kExposureCount));
-    hdr.focalLength = static_cast<float>(word(payload, kFocalLength) / 100.0);
-    hdr.apertureDiameter = static_cast<float>(word(payload, kAperture) / 10.0);
+    hdr.hdrExposureCount = static_cast<std::int16_t>(readLe16(payload, kExposureCount));
+    hdr.focalLength = static_cast<float>(readLe16(payload, kFocalLength) / 100.0);
+    hdr.apertureDiameter = static_cast<float>(readLe16(payload, kAperture) / 10.0);
     const double diameter = hdr.apertureDiameter;
     const float circle = static_cast<float>(diameter * diameter * 3.141592 / 4.0);
     const double factor = hdr.apertureFactorFlag ? 0.72236448 : 0.98;
@@ -151,7 +148,7 @@ bool parseImageHeaderPayload(std::span<const std::uint8_t> payload, bool hasFilt
     hdr.noteText = "KYR Image";
 
     // 5. Date: month in bits 15-12, day in 11-7, year - 1999 in 6-0.
-    const std::uint16_t date = word(payload, kDate);
+    const std::uint16_t date = readLe16(payload, kDate);
     const int month = date >> 12;
     const int day = (date >> 7) & 31;
     const int year = (date & 127) + 1999;
@@ -159,7 +156,7 @@ bool parseImageHeaderPayload(std::span<const std::uint8_t> payload, bool hasFilt
     hdr.hdrYear = static_cast<std::int16_t>(year);
 
     // 6. Time: hour in bits 15-12 (plus the after-noon offset), minutes 11-6, seconds 5-0.
-    const std::uint16_t time = word(payload, kTime);
+    const std::uint16_t time = readLe16(payload, kTime);
     const int hour = (time >> 12) + afternoon;
     const int minutes = (time >> 6) & 63;
     const int seconds = time & 63;
@@ -167,13 +164,13 @@ bool parseImageHeaderPayload(std::span<const std::uint8_t> payload, bool hasFilt
         zeroPadded(hour, 2) + ":" + zeroPadded(minutes, 2) + ":" + zeroPadded(seconds, 2);
 
     // 7. The rest in payload order.
-    const auto t = static_cast<std::int16_t>(word(payload, kTemperature));
+    const auto t = static_cast<std::int16_t>(readLe16(payload, kTemperature));
     hdr.temperature = static_cast<float>(t / 100.0);
-    hdr.hdrSite = static_cast<std::int16_t>(word(payload, kSite));
-    hdr.hdrEgainRaw = word(payload, kEgain);
-    background = std::min<std::int32_t>(word(payload, kBackground), 32767);
-    range = std::min<std::int32_t>(word(payload, kRange), 32767);
-    hdr.hdrPedestal = word(payload, kPedestal);
+    hdr.hdrSite = static_cast<std::int16_t>(readLe16(payload, kSite));
+    hdr.hdrEgainRaw = readLe16(payload, kEgain);
+    background = std::min<std::int32_t>(readLe16(payload, kBackground), 32767);
+    range = std::min<std::int32_t>(readLe16(payload, kRange), 32767);
+    hdr.hdrPedestal = readLe16(payload, kPedestal);
 
     // 8. The filter byte counts only in a 44-byte payload whose last byte is 0.
     if (hasFilterByte && payload.size() >= kHeaderPayloadWithFilter && payload[kFilterGuard] == 0) {

@@ -1,14 +1,13 @@
 #include "image/row_decode.h"
 
+#include "common/le16.h"
+
 #include "image/pixel_array.h"
 
 namespace kyr {
 
 namespace {
 
-std::uint16_t readLe16(std::span<const std::uint8_t> p, std::size_t at) {
-    return static_cast<std::uint16_t>(p[at] | (p[at + 1] << 8));
-}
 
 bool rowFits(int width, std::span<std::int16_t> row) {
     return width >= 1 && row.size() >= static_cast<std::size_t>(width);

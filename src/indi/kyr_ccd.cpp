@@ -14,6 +14,7 @@
 #include <mutex>
 
 #include "files/file_io.h"
+#include "files/fits_cards.h"
 #include "link/line_settings.h"
 
 namespace kyr::indi {
@@ -515,27 +516,8 @@ void KyrCcd::addFITSKeywords(INDI::CCDChip* targetChip) {
     INDI::CCD::addFITSKeywords(targetChip);
     // Runs on the base class's thread with ccdBufferLock held. The KYR's own values replace
     // INDI's where both have a keyword (EXPTIME, DATE-OBS, XPIXSZ, FOCALLEN...).
-    fitsfile* f = *targetChip->fitsFilePointer();
     int status = 0;
-    for (const FitsKeyword& k : keywords_) {
-        std::string text = k.text, comment = k.comment;
-        switch (k.kind) {
-            case FitsKeyword::Kind::Text:
-                fits_update_key_str(f, k.name.c_str(), text.data(), comment.data(), &status);
-                break;
-            case FitsKeyword::Kind::Integer:
-                fits_update_key_lng(f, k.name.c_str(), static_cast<LONGLONG>(k.number),
-                                    comment.data(), &status);
-                break;
-            case FitsKeyword::Kind::Fixed:
-                fits_update_key_fixdbl(f, k.name.c_str(), k.number, k.decimals, comment.data(),
-                                       &status);
-                break;
-            case FitsKeyword::Kind::Comment:
-                fits_write_comment(f, text.data(), &status);
-                break;
-        }
-    }
+    writeFitsKeywords(*targetChip->fitsFilePointer(), keywords_, &status);
     if (status != 0) {
         char why[FLEN_STATUS] = {};
         fits_get_errstatus(status, why);

@@ -114,7 +114,7 @@ class KyrCcd : public INDI::CCD, public ConsoleEvents {
     bool capturing_ = false;
     // The keywords of the image in the frame buffer (guarded by ccdBufferLock: the base class
     // writes the FITS on a thread of its own).
-    std::vector<FitsKeyword> keywords_;
+    std::vector<FitsCard> keywords_;
 
     // ---- the "KYR" tab
     ISwitch KeyS[15];

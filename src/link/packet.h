@@ -7,10 +7,13 @@
 #include <span>
 #include <vector>
 
+#include "common/le16.h"
+
 namespace kyr {
 
 inline constexpr std::uint8_t kStartByte = 165;
 inline constexpr int kHeaderSize = 6;
+inline constexpr int kHeaderOnlyPacket = kHeaderSize;  // a packet without payload
 inline constexpr int kRxBufferSize = 1024;
 inline constexpr int kMaxPayload = kRxBufferSize - 8;  // 1016: the largest packet that can ever fit
 
@@ -21,10 +24,5 @@ std::uint16_t byteSum16(std::span<const std::uint8_t> bytes);
 std::vector<std::uint8_t> buildPacket(std::uint8_t type, std::span<const std::uint8_t> payload,
                                       int trailingZeros = 0);
 
-inline std::uint8_t lo(unsigned v) { return static_cast<std::uint8_t>(v & 0xFF); }
-inline std::uint8_t hi(unsigned v) { return static_cast<std::uint8_t>((v >> 8) & 0xFF); }
-inline std::uint16_t le16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
 
 }  // namespace kyr

@@ -20,7 +20,7 @@ bool RxBuffer::checkPayloadChecksum() const {
     if (rxCount < len + 8) return false;
     const std::uint16_t sum = byteSum16(std::span(rxBuffer.data() + kHeaderSize,
                                                   static_cast<std::size_t>(len)));
-    return sum == le16(rxBuffer.data() + kHeaderSize + len);
+    return sum == readLe16(rxBuffer.data() + kHeaderSize + len);
 }
 
 void RxBuffer::clear() {
@@ -76,7 +76,7 @@ bool RxBuffer::frame(const std::function<DispatchResult()>& dispatch) {
         // 6
         if (!headerValid) {
             const std::uint16_t s = byteSum16(std::span(rxBuffer.data(), 4));
-            if (s != le16(rxBuffer.data() + 4)) {
+            if (s != readLe16(rxBuffer.data() + 4)) {
                 consumeRxBytes(kHeaderSize);
                 continue;
             }

@@ -28,7 +28,7 @@ public:
     // Byte at `offset` from the start byte of the packet at the front (0-based).
     std::uint8_t at(int offset) const { return rxBuffer[static_cast<std::size_t>(offset)]; }
     std::uint8_t type() const { return rxBuffer[1]; }
-    int payloadLength() const { return rxBuffer[2] | (rxBuffer[3] << 8); }
+    int payloadLength() const { return readLe16(rxBuffer.data() + 2); }
     // A packet with an empty payload is its 6-byte header; any other is L + 8 bytes.
     int packetSize() const { return payloadLength() == 0 ? kHeaderSize : payloadLength() + 8; }
     // The whole packet at the front is present.
@@ -45,6 +45,8 @@ public:
     void consumeRxBytes(int n);
     // Payload checksum of the complete packet at the front.
     bool checkPayloadChecksum() const;
+    // A payload type that arrives without a payload can never pass its checksum.
+    bool payloadValid() const { return payloadLength() > 0 && checkPayloadChecksum(); }
     // Removes the packet at the front (n bytes) and clears headerValid.
     void removePacket(int n) {
         consumeRxBytes(n);

@@ -2,13 +2,11 @@
 
 #include <algorithm>
 
+#include "common/le16.h"
+
 namespace kyr::sim {
 
 namespace {
-void put16(std::vector<std::uint8_t>& out, std::size_t at, unsigned v) {
-    out[at] = static_cast<std::uint8_t>(v & 0xFF);
-    out[at + 1] = static_cast<std::uint8_t>((v >> 8) & 0xFF);
-}
 unsigned clamp16(int v) {
     return static_cast<unsigned>(std::clamp(v, 0, 65535));
 }
@@ -51,30 +49,30 @@ std::uint16_t headerExposureWord(const SimHeader& h) {
 std::vector<std::uint8_t> encodeHeaderPayload(const SimHeader& h) {
     const int length = (h.payloadLength == 38 || h.payloadLength == 44) ? h.payloadLength : 42;
     std::vector<std::uint8_t> p(static_cast<std::size_t>(length), 0);
-    put16(p, 0, headerFlagWord(h));
-    put16(p, 2, static_cast<unsigned>(std::clamp(h.height, 0, 32767)));
-    put16(p, 4, static_cast<unsigned>(std::clamp(h.width, 0, 32767)));
-    put16(p, 6, static_cast<unsigned>(std::clamp(h.firstRow, 0, 32767)));
-    put16(p, 8, static_cast<unsigned>(std::clamp(h.firstColumn, 0, 32767)));
-    put16(p, 10, headerExposureWord(h));
-    put16(p, 12, static_cast<unsigned>(std::clamp(h.exposureCount, 0, 32767)));
+    writeLe16(p.data() + 0, headerFlagWord(h));
+    writeLe16(p.data() + 2, static_cast<unsigned>(std::clamp(h.height, 0, 32767)));
+    writeLe16(p.data() + 4, static_cast<unsigned>(std::clamp(h.width, 0, 32767)));
+    writeLe16(p.data() + 6, static_cast<unsigned>(std::clamp(h.firstRow, 0, 32767)));
+    writeLe16(p.data() + 8, static_cast<unsigned>(std::clamp(h.firstColumn, 0, 32767)));
+    writeLe16(p.data() + 10, headerExposureWord(h));
+    writeLe16(p.data() + 12, static_cast<unsigned>(std::clamp(h.exposureCount, 0, 32767)));
     // Words the console does not read: the frame number and a fixed marker.
-    put16(p, 14, h.frameNumber & 0xFFFF);
-    put16(p, 16, 0x4B59);
-    put16(p, 18, clamp16(h.focalHundredths));
-    put16(p, 20, clamp16(h.apertureTenths));
-    put16(p, 22, headerDateWord(h));
-    put16(p, 24, headerTimeWord(h));
-    put16(p, 26,
-          static_cast<unsigned>(std::clamp(h.temperatureHundredths, -32768, 32767)) & 0xFFFF);
-    put16(p, 28, static_cast<unsigned>(std::clamp(h.site, 0, 32767)));
-    put16(p, 30, clamp16(h.egainHundredths));
-    put16(p, 32, clamp16(h.background));
-    put16(p, 34, clamp16(h.range));
-    put16(p, 36, clamp16(h.pedestal));
+    writeLe16(p.data() + 14, h.frameNumber & 0xFFFF);
+    writeLe16(p.data() + 16, 0x4B59);
+    writeLe16(p.data() + 18, clamp16(h.focalHundredths));
+    writeLe16(p.data() + 20, clamp16(h.apertureTenths));
+    writeLe16(p.data() + 22, headerDateWord(h));
+    writeLe16(p.data() + 24, headerTimeWord(h));
+    writeLe16(p.data() + 26,
+              static_cast<unsigned>(std::clamp(h.temperatureHundredths, -32768, 32767)) & 0xFFFF);
+    writeLe16(p.data() + 28, static_cast<unsigned>(std::clamp(h.site, 0, 32767)));
+    writeLe16(p.data() + 30, clamp16(h.egainHundredths));
+    writeLe16(p.data() + 32, clamp16(h.background));
+    writeLe16(p.data() + 34, clamp16(h.range));
+    writeLe16(p.data() + 36, clamp16(h.pedestal));
     if (length >= 42) {
-        put16(p, 38, (h.frameNumber >> 16) & 0xFFFF);
-        put16(p, 40, 0x0201);
+        writeLe16(p.data() + 38, (h.frameNumber >> 16) & 0xFFFF);
+        writeLe16(p.data() + 40, 0x0201);
     }
     if (length == 44) {
         p[42] = h.filterCode;
@@ -104,8 +102,7 @@ std::optional<std::vector<std::uint8_t>> encodeCompressedRow(std::span<const std
     std::vector<std::uint8_t> out;
     if (row.empty()) return out;
     out.reserve(row.size() * 2);
-    out.push_back(static_cast<std::uint8_t>(row[0] & 0xFF));
-    out.push_back(static_cast<std::uint8_t>(row[0] >> 8));
+    appendLe16(out, row[0]);
     int running = row[0];
     for (std::size_t i = 1; i < row.size(); ++i) {
         const int v = row[i];
@@ -138,7 +135,7 @@ std::optional<std::vector<std::uint8_t>> encodeCompressedRow(std::span<const std
 
 std::vector<std::uint8_t> encodeRawRow(std::span<const std::uint16_t> row) {
     std::vector<std::uint8_t> out(row.size() * 2);
-    for (std::size_t i = 0; i < row.size(); ++i) put16(out, 2 * i, row[i]);
+    for (std::size_t i = 0; i < row.size(); ++i) writeLe16(out.data() + 2 * i, row[i]);
     return out;
 }
 

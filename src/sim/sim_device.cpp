@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "common/le16.h"
 #include "link/packet.h"
+#include "link/protocol.h"
 
 namespace kyr::sim {
 
@@ -10,33 +12,29 @@ namespace {
 
 // Payload lengths of the packets the console sends; other lengths are not understood.
 int expectedLength(std::uint8_t type) {
-    switch (type) {
-        case 1:
-        case 2:
-        case 3:
-        case 254:
+    switch (static_cast<HostPacket>(type)) {
+        case HostPacket::DeclineTransfer:
+        case HostPacket::EndOfTransfer:
+        case HostPacket::BufferReportRequest:
+        case HostPacket::LinkAccept:
             return 0;
-        case 4:
-        case 8:
-        case 9:
-        case 11:
-        case 253:
+        case HostPacket::HeaderRequest:
+        case HostPacket::Keypress:
+        case HostPacket::LinkRequest:
+        case HostPacket::SaveAck:
+        case HostPacket::FirmwareStart:
             return 2;
-        case 5:
-        case 7:
+        case HostPacket::RawRowRequest:
+        case HostPacket::CompressedRowRequest:
             return 8;
-        case 250:
+        case HostPacket::FirmwareFinal:
             return 4;
-        case 252:
+        case HostPacket::FirmwarePage:
             return 2 + kFirmwarePageSize;
-        default:
-            return -1;
     }
+    return -1;
 }
 
-std::uint16_t rd16(std::span<const std::uint8_t> p, std::size_t at) {
-    return static_cast<std::uint16_t>(p[at] | (p[at + 1] << 8));
-}
 
 ScreenSettings screenSettingsOf(const SimMenu& m) {
     ScreenSettings s;
@@ -134,8 +132,8 @@ DispatchResult SimDevice::dispatch() {
 }
 
 void SimDevice::handle(std::uint8_t type, std::span<const std::uint8_t> p) {
-    switch (type) {
-        case 9:  // link request
+    switch (static_cast<HostPacket>(type)) {
+        case HostPacket::LinkRequest:
             if (p[0] == 1) {
                 ++stats_.linkRequests;
                 linkUp_ = true;
@@ -151,44 +149,42 @@ void SimDevice::handle(std::uint8_t type, std::span<const std::uint8_t> p) {
                 emitNak();
             }
             return;
-        case 8:
-            handleKey(rd16(p, 0));
+        case HostPacket::Keypress:
+            handleKey(readLe16(p, 0));
             return;
-        case 4:
-            handleHeaderRequest(rd16(p, 0));
+        case HostPacket::HeaderRequest:
+            handleHeaderRequest(readLe16(p, 0));
             return;
-        case 5:
-        case 7:
+        case HostPacket::RawRowRequest:
+        case HostPacket::CompressedRowRequest:
             handleRowRequest(type, p);
             return;
-        case 3:
+        case HostPacket::BufferReportRequest:
             handleBufferReportRequest();
             return;
-        case 1:      // the console declined a flash download
-        case 2:      // end of an image transfer
-        case 254:    // the console accepted the link the device asked for
-            return;  // noted in the statistics, not answered
-        case 11:
+        case HostPacket::DeclineTransfer:  // the console declined a flash download
+        case HostPacket::EndOfTransfer:    // end of an image transfer
+        case HostPacket::LinkAccept:       // the console accepted the link the device asked for
+            return;                        // noted in the statistics, not answered
+        case HostPacket::SaveAck:
             stats_.saveAcks.push_back(p[0]);
             return;
-        case 253:
+        case HostPacket::FirmwareStart:
             handleUploadStart();
             return;
-        case 252:
+        case HostPacket::FirmwarePage:
             handleUploadPage(p);
             return;
-        case 250:
+        case HostPacket::FirmwareFinal:
             handleUploadFinal(p);
             return;
-        default:
-            break;
     }
     ++stats_.unknownPackets;
     emitNak();
 }
 
-void SimDevice::emit(std::uint8_t type, std::span<const std::uint8_t> payload, bool reRequestable) {
-    auto packet = buildPacket(type, payload);
+void SimDevice::emit(DevicePacket type, std::span<const std::uint8_t> payload, bool reRequestable) {
+    auto packet = buildPacket(code(type), payload);
     const FaultSettings& f = options_.faults;
     if (f.junkRate > 0 && faultRng_.chance(f.junkRate)) {
         ++stats_.junkBursts;
@@ -243,7 +239,7 @@ void SimDevice::sendDisplay() {
     const std::string t = displayText();
     std::vector<std::uint8_t> payload(t.begin(), t.end());
     payload.resize(kDisplayChars, ' ');
-    emit(9, payload, false);
+    emit(DevicePacket::DisplayText, payload, false);
 }
 
 void SimDevice::showText(const std::string& text) {
@@ -262,16 +258,16 @@ void SimDevice::idleTick() {
 }
 
 void SimDevice::offerScreenImage() {
-    emit(0, {}, false);
+    emit(DevicePacket::ScreenImageOffer, {}, false);
 }
 void SimDevice::announceFlashDownload() {
-    emit(1, {}, false);
+    emit(DevicePacket::FlashDownload, {}, false);
 }
 void SimDevice::requestLink() {
-    emit(255, {}, false);
+    emit(DevicePacket::LinkRequest, {}, false);
 }
 void SimDevice::sendDidNotUnderstand() {
-    emit(21, {}, false);
+    emit(DevicePacket::NotUnderstood, {}, false);
 }
 
 // ---------------------------------------------------------------- images
@@ -320,17 +316,17 @@ void SimDevice::handleHeaderRequest(int buffer) {
         emitNak();
         return;
     }
-    emit(4, encodeHeaderPayload(image(buffer).header), true);
+    emit(DevicePacket::ImageHeader, encodeHeaderPayload(image(buffer).header), true);
 }
 
 void SimDevice::handleRowRequest(std::uint8_t type, std::span<const std::uint8_t> p) {
-    const int row = rd16(p, 0);
-    const int first = rd16(p, 2);
-    const int count = rd16(p, 4);
+    const int row = readLe16(p, 0);
+    const int first = readLe16(p, 2);
+    const int count = readLe16(p, 4);
     const SimImage& img = image(p[6]);
     if (row == kExtraRow) {
         // The extra data row goes out whole and uncompressed, whatever columns were asked.
-        emit(5, encodeRawRow(img.extraRow), true);
+        emit(DevicePacket::RawRow, encodeRawRow(img.extraRow), true);
         return;
     }
     const SimHeader& h = img.header;
@@ -343,13 +339,13 @@ void SimDevice::handleRowRequest(std::uint8_t type, std::span<const std::uint8_t
     }
     const auto values =
         img.row(r).subspan(static_cast<std::size_t>(c), static_cast<std::size_t>(count));
-    if (type == 7 && !options_.rawRows) {
+    if (type == code(HostPacket::CompressedRowRequest) && !options_.rawRows) {
         if (auto packed = encodeCompressedRow(values)) {
-            emit(7, *packed, true);
+            emit(DevicePacket::CompressedRow, *packed, true);
             return;
         }
     }
-    emit(5, encodeRawRow(values), true);
+    emit(DevicePacket::RawRow, encodeRawRow(values), true);
 }
 
 void SimDevice::handleBufferReportRequest() {
@@ -362,7 +358,7 @@ void SimDevice::handleBufferReportRequest() {
             high |= 1u << (b - 16);
     }
     const std::uint8_t payload[] = {lo(high), hi(high), lo(low), hi(low)};
-    emit(3, payload, false);
+    emit(DevicePacket::BufferReport, payload, false);
 }
 
 // ---------------------------------------------------------------- firmware
@@ -420,7 +416,7 @@ void SimDevice::handleUploadFinal(std::span<const std::uint8_t> p) {
     const std::uint16_t computed = firmwareCrc16(std::span(img.data(), kFirmwareCrcCovered));
     const std::uint16_t stored =
         static_cast<std::uint16_t>(img[kFirmwareSize - 2] << 8 | img[kFirmwareSize - 1]);
-    const std::uint16_t announced = rd16(p, 2);
+    const std::uint16_t announced = readLe16(p, 2);
     if (computed != stored) {
         refuseUpload("CRC check failed");
         return;

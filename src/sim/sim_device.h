@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "link/protocol.h"
 #include "link/rx_buffer.h"
 #include "sim/sim_images.h"
 #include "sim/sim_menu.h"
@@ -111,9 +112,9 @@ class SimDevice {
 
     // Queues a packet. Re-requestable answers (headers, rows, page acknowledges) may be
     // dropped or corrupted; every answer may be preceded by junk.
-    void emit(std::uint8_t type, std::span<const std::uint8_t> payload, bool reRequestable);
-    void emitAck(bool reRequestable) { emit(6, {}, reRequestable); }
-    void emitNak() { emit(21, {}, false); }
+    void emit(DevicePacket type, std::span<const std::uint8_t> payload, bool reRequestable);
+    void emitAck(bool reRequestable) { emit(DevicePacket::Acknowledge, {}, reRequestable); }
+    void emitNak() { emit(DevicePacket::NotUnderstood, {}, false); }
     void refreshScreenImage();
 
     SimOptions options_;

@@ -41,6 +41,15 @@ struct FitsReadBack {
         return "<absent>";
     }
     bool has(const std::string& name) const { return key(name) != "<absent>"; }
+    // The sample of image column c, row r (row 1 at the top), as ROWORDER places the rows.
+    std::uint16_t sample(int c, int r) const {
+        const long row = key("ROWORDER") == "BOTTOM-UP" ? height - r : r - 1;
+        return samples.at(static_cast<std::size_t>(row * width + c - 1));
+    }
+    std::int16_t storedSample(int c, int r) const {
+        const long row = key("ROWORDER") == "BOTTOM-UP" ? height - r : r - 1;
+        return stored.at(static_cast<std::size_t>(row * width + c - 1));
+    }
 };
 
 FitsReadBack readFits(const std::string& name);

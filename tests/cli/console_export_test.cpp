@@ -65,8 +65,7 @@ TEST_F(ExportTest, FitsIsWrittenUnderTheChosenNameWithItsExtensionAndNeverOverAF
     ASSERT_EQ(fits.height, 7);
     for (int r = 1; r <= 7; ++r)
         for (int c = 1; c <= 12; ++c)
-            ASSERT_EQ(fits.samples[static_cast<std::size_t>((r - 1) * 12 + c - 1)],
-                      con.image.imageData.sample(c, r));
+            ASSERT_EQ(fits.sample(c, r), con.image.imageData.sample(c, r));
     EXPECT_EQ(fits.key("DATE-OBS"), "2026-03-04T21:05:00");
     EXPECT_EQ(fits.key("EXPTIME"), "2.500");
 

@@ -65,22 +65,23 @@ TEST(FitsExport, FileVerifiesAndReadsBackBitExactWithItsKeywords) {
     ASSERT_EQ(fits.samples.size(), static_cast<std::size_t>(w * h));
     for (int r = 1; r <= h; ++r)
         for (int c = 1; c <= w; ++c) {
-            const std::size_t i = static_cast<std::size_t>((r - 1) * w + (c - 1));
-            ASSERT_EQ(fits.samples[i], img.sample(c, r)) << c << "," << r;
+            ASSERT_EQ(fits.sample(c, r), img.sample(c, r)) << c << "," << r;
             // BZERO 32768: the stored value is the sample minus 32768.
-            ASSERT_EQ(fits.stored[i], img.sample(c, r) - 32768) << c << "," << r;
+            ASSERT_EQ(fits.storedSample(c, r), img.sample(c, r) - 32768) << c << "," << r;
         }
+    // The first row of the data is the bottom of the picture.
+    EXPECT_EQ(fits.samples[0], img.sample(1, h));
 
     EXPECT_EQ(fits.key("BZERO"), "32768");
     EXPECT_EQ(fits.key("BSCALE"), "1");
-    EXPECT_EQ(fits.key("ROWORDER"), "TOP-DOWN");
+    EXPECT_EQ(fits.key("ROWORDER"), "BOTTOM-UP");
     EXPECT_EQ(fits.key("DATE-OBS"), "2035-12-11T15:42:05");
     EXPECT_EQ(fits.key("EXPTIME"), "10.000");  // four snapshots of 2.5 s
     EXPECT_EQ(fits.key("SNAPEXP"), "2.500");
     EXPECT_EQ(fits.key("SNAPSHOT"), "4");
     EXPECT_EQ(fits.key("CCD-TEMP"), "-10.25");
-    EXPECT_EQ(fits.key("FOCALLEN"), "100.00");  // centimetres written in inches
-    EXPECT_EQ(fits.key("APTAREA"), "10.000");
+    EXPECT_EQ(fits.key("FOCALLEN"), "2540.0");  // 254 cm in millimetres
+    EXPECT_EQ(fits.key("APTAREA"), "6451.6");   // 64.516 cm^2 in square millimetres
     EXPECT_EQ(fits.key("XPIXSZ"), "7.40");
     EXPECT_EQ(fits.key("YPIXSZ"), "7.40");
     EXPECT_EQ(fits.key("EGAIN"), "2.50");
@@ -147,9 +148,9 @@ TEST(FitsExport, SizeBeyondTheArrayReadsZeroCells) {
     const FitsReadBack fits = readFits(name);
     ASSERT_EQ(fits.status, 0);
     ASSERT_EQ(fits.samples.size(), 6u);
-    EXPECT_EQ(fits.samples[1], img.sample(2, 1));
-    EXPECT_EQ(fits.samples[2], 0);
-    EXPECT_EQ(fits.samples[5], 0);
+    EXPECT_EQ(fits.sample(2, 1), img.sample(2, 1));
+    EXPECT_EQ(fits.sample(3, 1), 0);
+    EXPECT_EQ(fits.sample(3, 2), 0);
 }
 
 TEST(FitsExport, DateObsAndExposureSeconds) {

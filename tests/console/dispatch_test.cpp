@@ -123,10 +123,10 @@ TEST_F(ConsoleTest, TurboArrowMasksAndButtonFace) {
 
 TEST_F(ConsoleTest, KeyClickEndsUploadHandlingAndParameterRepaints) {
     startLinked();
-    con.upload.uploadState = 2;
+    con.upload.uploadState = UploadState::Pages;
     ui.repaintedStatus.clear();
     con.cmdparameter_Click();
-    EXPECT_EQ(con.upload.uploadState, 0);
+    EXPECT_EQ(con.upload.uploadState, UploadState::Idle);
     ASSERT_EQ(ui.repaintedStatus.size(), 1u);
     EXPECT_EQ(ui.repaintedStatus[0], "Keypress not acknowledged");
     port.receive(kAck);  // now taken as the key's acknowledge

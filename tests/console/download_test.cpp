@@ -48,7 +48,8 @@ TEST_F(DownloadTest, ScreenImageRowByRowToCompletion) {
     port.receive(Bytes(r1.begin() + 7, r1.end()));
     EXPECT_EQ(port.lastWrite(), rowRequest(11, 20, 4, 31));
     // A bad row is asked for again; its checksum failure does not clear the tick count.
-    con.link.timeoutTicks = 2;
+    con.entrytimer_Timer();
+    con.entrytimer_Timer();
     Bytes bad = rawRow(200);
     bad[8] ^= 0xFF;
     port.receive(bad);
@@ -126,6 +127,56 @@ TEST_F(DownloadTest, DownloadAllTakesEachFlaggedBufferThenEnds) {
     EXPECT_EQ(port.lastWrite(), kEndOfTransfer);
     EXPECT_FALSE(con.download.downloadAllActive);
     EXPECT_EQ(dir.names(), (std::vector<std::string>{"run001.KYR", "run002.KYR"}));
+}
+
+TEST_F(DownloadTest, RowsNobodyAskedForLeaveTheRetryCycleAlone) {
+    // A row while the first header is awaited: the header request still goes out four times.
+    startLinked();
+    port.receive(packet(0));
+    port.receive(packet(5, {1, 0, 2, 0}));
+    EXPECT_TRUE(timer.enabled());
+    EXPECT_EQ(con.rx.rxCount, 0);
+    for (int i = 0; i < 3; ++i) con.entrytimer_Timer();
+    EXPECT_EQ(port.writes, std::vector<Bytes>(4, headerRequest(31)));
+    con.entrytimer_Timer();
+    EXPECT_EQ(ui.status, "Communication Failed");
+
+    // The duplicate of a last row during Download All, while the next header is awaited.
+    con.mnuestablishlink1_Click();
+    port.receive({165, 6, 0, 0, 171, 0});
+    TempDir dir;
+    con.files.autoSaveOn = true;
+    con.files.saveBaseName = dir.name("dup");
+    port.receive(packet(3, {0x00, 0x00, 0x21, 0x00}));  // buffers 0 and 5
+    HeaderFields f = small();
+    f.height = 1;
+    port.receive(packet(4, headerPayload(f)));
+    port.receive(rawRow(1));
+    EXPECT_EQ(port.lastWrite(), headerRequest(5));
+    port.writes.clear();
+    port.receive(rawRow(1));
+    EXPECT_TRUE(timer.enabled());
+    EXPECT_EQ(timer.interval(), 256);
+    con.entrytimer_Timer();
+    EXPECT_EQ(port.writes, std::vector<Bytes>{headerRequest(5)});
+}
+
+TEST_F(DownloadTest, HeaderAndRowsWaitWithTheirOwnIntervals) {
+    // At 9600 baud a packet's body is awaited 1320 ms, an answer to a request 256 ms.
+    startLinked();
+    con.mnu9600_Click();
+    con.mnudownloadlight_Click();
+    EXPECT_EQ(timer.interval(), 256);
+    const Bytes h = packet(4, headerPayload(small()));
+    port.receive(Bytes(h.begin(), h.begin() + 8));
+    EXPECT_EQ(timer.interval(), 1320);
+    port.receive(Bytes(h.begin() + 8, h.end()));
+    EXPECT_EQ(timer.interval(), 256);
+    const Bytes r = rawRow(3);
+    port.receive(Bytes(r.begin(), r.begin() + 8));
+    EXPECT_EQ(timer.interval(), 1320);
+    port.receive(Bytes(r.begin() + 8, r.end()));
+    EXPECT_EQ(timer.interval(), 256);
 }
 
 TEST_F(DownloadTest, ZeroHeightHeaderEndsTheEventAndTheCycle) {

@@ -94,13 +94,13 @@ TEST_F(ConsoleTest, EstablishLinkTwiceReopensEmptiesBufferAndResendsRequest) {
     startLinked();
     port.receive({165, 9, 48, 0});  // a partial display packet waits in the buffer
     EXPECT_EQ(con.rx.rxCount, 4);
-    con.upload.uploadState = 2;
+    con.upload.uploadState = UploadState::Pages;
     con.mnuestablishlink1_Click();
     con.mnuestablishlink1_Click();
     EXPECT_EQ(port.closeCount, 2);
     EXPECT_EQ(port.openedPorts, (std::vector<int>{1, 1, 1}));
     EXPECT_EQ(con.rx.rxCount, 0);
-    EXPECT_EQ(con.upload.uploadState, 0);
+    EXPECT_EQ(con.upload.uploadState, UploadState::Idle);
     EXPECT_FALSE(con.link.linkEstablished);
     ASSERT_EQ(port.writes.size(), 2u);
     EXPECT_EQ(port.writes[1], kLinkOn);

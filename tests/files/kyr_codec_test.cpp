@@ -297,6 +297,18 @@ TEST(KyrFile, HeaderPassRules) {
                   KyrLoadResult::Failed)
             << bad;
     }
+    // Lines shown in the panel only never fail a load; clean ones are still taken over.
+    for (const char* shown : {"E_gain = n/a", "Observer = Site XYZ", "X_pixel_size = ?",
+                              "Readout_mode = x", "User_4 = Y2KYear = abcd"}) {
+        std::vector<std::string> lines = kMinimal;
+        lines.insert(lines.begin() + 1, shown);
+        loaded = decodeKyrFile(fileOf(lines, {4, 0, 1, 0, 2, 0}), "", KyrDecodeMode::Image);
+        EXPECT_EQ(loaded.status, KyrLoadResult::Ok) << shown;
+        EXPECT_NE(loaded.panelText.find(shown), std::string::npos) << shown;
+    }
+    std::vector<std::string> clean = kMinimal;
+    clean.insert(clean.begin() + 1, "Readout_mode =  2");
+    EXPECT_EQ(decodeKyrFile(fileOf(clean, {4, 0, 1, 0, 2, 0}), "", KyrDecodeMode::Image).values.readoutMode, 2);
 
     // A header written with CR LF loses every line's last character: "En" is ignored and
     // the load fails for want of an End line.

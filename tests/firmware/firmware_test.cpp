@@ -85,7 +85,7 @@ protected:
     void started(const Bytes& image) {
         con.upload.firmwareImage = image;
         con.upload.uploadPage = 0;
-        con.upload.uploadState = 1;
+        con.upload.uploadState = UploadState::StartSent;
         con.link.transferTimeout = 110;
     }
 };
@@ -112,7 +112,7 @@ TEST_F(UploadTest, RefusedFilesSendNothingButSpeedSettingsStay) {
         EXPECT_EQ(ui.messages, std::vector<std::string>{message}) << path;
     }
     EXPECT_TRUE(port.writes.empty());
-    EXPECT_EQ(con.upload.uploadState, 0);
+    EXPECT_EQ(con.upload.uploadState, UploadState::Idle);
     EXPECT_EQ(port.settings(), "115200,N,8,1");
     EXPECT_EQ(con.link.baudCode, 1);
     EXPECT_EQ(con.link.replyTimeout, 256);
@@ -131,7 +131,7 @@ TEST_F(UploadTest, GoodFileSendsStartPacketAndARefusedOneLeavesTheUploadAlone) {
                         "File CRC check passed - programming KYR"),
               ui.repaintedStatus.end());
     EXPECT_EQ(port.writes, (std::vector<Bytes>{{165, 253, 2, 0, 164, 1, 32, 0, 32, 0}}));
-    EXPECT_EQ(con.upload.uploadState, 1);
+    EXPECT_EQ(con.upload.uploadState, UploadState::StartSent);
     EXPECT_EQ(ui.status, " PageNumber = 0 of 192 being sent\r\n0 retries");
 
     port.receive(kAck);  // page 0 goes out
@@ -139,7 +139,7 @@ TEST_F(UploadTest, GoodFileSendsStartPacketAndARefusedOneLeavesTheUploadAlone) {
     other[7] ^= 1;
     chooseFirmware(writeFile("other.bin", other));  // bad CRC while pages are being sent
     EXPECT_EQ(con.upload.firmwareImage, image);
-    EXPECT_EQ(con.upload.uploadState, 2);
+    EXPECT_EQ(con.upload.uploadState, UploadState::Pages);
 }
 
 TEST_F(UploadTest, PagesFinalPacketAndDeferredLinkRequest) {
@@ -160,7 +160,7 @@ TEST_F(UploadTest, PagesFinalPacketAndDeferredLinkRequest) {
     EXPECT_EQ(payloadOf(port.lastWrite())[0], 255);
 
     port.receive(kAck);  // the last page acknowledged: the final packet, untimed
-    EXPECT_EQ(con.upload.uploadState, 3);
+    EXPECT_EQ(con.upload.uploadState, UploadState::FinalSent);
     EXPECT_EQ(port.lastWrite()[1], 250);
     const auto final = finalPayload(image);
     EXPECT_EQ(payloadOf(port.lastWrite()), Bytes(final.begin(), final.end()));
@@ -170,7 +170,7 @@ TEST_F(UploadTest, PagesFinalPacketAndDeferredLinkRequest) {
 
     port.receive(kAck);
     EXPECT_EQ(ui.repaintedStatus.back(), "Code succesfully uploaded - KYR restarting");
-    EXPECT_EQ(con.upload.uploadState, 0);
+    EXPECT_EQ(con.upload.uploadState, UploadState::Idle);
     EXPECT_EQ(ui.progress, std::make_pair(0, 0));
     ASSERT_EQ(scheduler.calls.size(), 1u);
     EXPECT_EQ(scheduler.calls[0].ms, 2000);
@@ -207,7 +207,7 @@ TEST_F(UploadTest, TicksResendTheSamePacketCountingRetries) {
     EXPECT_EQ(payloadOf(port.lastWrite())[0], 66);
     EXPECT_EQ(con.link.timeoutTicks, 0);
 
-    while (con.upload.uploadState == 2) port.receive(kAck);
+    while (con.upload.uploadState == UploadState::Pages) port.receive(kAck);
     timer.setEnabled(true);  // someone else restarted the timer in state 3
     con.entrytimer_Timer();
     EXPECT_EQ(port.lastWrite()[1], 250);

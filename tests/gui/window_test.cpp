@@ -211,6 +211,19 @@ TEST(WindowTest, KeysGoToTheDeviceAndItsDisplayComesBack) {
     EXPECT_EQ(win.text("PCtext"), QStringLiteral("Link Established"));
 }
 
+TEST(WindowTest, AnUnexpectedRowDoesNotStopTheHeaderRetries) {
+    Window win;
+    win.w.start();
+    win.port.receive(buildPacket(6, {}));
+    win.port.writes.clear();
+    win.port.receive(buildPacket(0, {}));          // the device offers its screen image
+    win.port.receive(buildPacket(5, Bytes{1, 0, 2, 0}));  // a row nobody asked for
+    for (int tick = 0; tick < 4; ++tick) win.w.console().entrytimer_Timer();
+    const Bytes headerRequest{165, 4, 2, 0, 171, 0, 31, 0, 31, 0, 0, 0, 0, 0};
+    EXPECT_EQ(win.port.writes, std::vector<Bytes>(4, headerRequest));
+    EXPECT_EQ(win.text("PCtext"), QStringLiteral("Communication Failed"));
+}
+
 TEST(WindowTest, ExitAndTheCloseBoxTellTheDeviceAndEnd) {
     {
         Window win;

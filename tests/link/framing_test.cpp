@@ -93,6 +93,15 @@ TEST(Framing, BadHeaderDropsSixBytesThenGoodPacketInSameEvent) {
     r.feed(in);
     ASSERT_EQ(r.packets.size(), 1u);
     EXPECT_EQ(r.packets[0], kLinkAccept);
+
+    // All six bytes go, also when a start byte stands inside them: dropping fewer would
+    // take {165, 254, 0, 0, 163, 1} spanning the bad header as a packet.
+    Recorder s;
+    Bytes inner{165, 9, 165, 254, 0, 0, 163, 1};
+    inner.insert(inner.end(), kLinkAccept.begin(), kLinkAccept.end());
+    s.feed(inner);
+    ASSERT_EQ(s.packets.size(), 1u);
+    EXPECT_EQ(s.packets[0], kLinkAccept);
 }
 
 TEST(Framing, TwoPacketsInOneChunkInOrderAndEndEventLeavesRest) {
