@@ -23,6 +23,8 @@ libgmock-dev
 libbenchmark-dev
 libcfitsio-dev
 fitsverify
+libindi-dev
+indi-bin
 xvfb
 xauth
 dpkg-dev
