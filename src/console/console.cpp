@@ -71,6 +71,7 @@ void Console::Form_Load() {
         events_->lineSettingsApplied("115200,N,8,2");
         sendLinkRequest(1);
         showStatus("Link not established!");
+        events_->linkRequested(1);
     } catch (const SerialError&) {
         showStatus("Unable to open COM1");
         events_->portOpenFailed(1);
@@ -150,6 +151,7 @@ void Console::establishLink(int n) {
     showStatus("Link not established", true);
     upload.uploadState = 0;
     sendLinkRequest(1);
+    events_->linkRequested(n);
 }
 
 void Console::portLost() {
