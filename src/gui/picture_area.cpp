@@ -5,6 +5,7 @@
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace kyr {
 
@@ -30,6 +31,27 @@ void PictureArea::copyRows(const Picture& picture, int first, int last) {
     }
 }
 
+void PictureArea::scaleRows(int first, int last) {
+    if (zoom_ == 1 || image_.isNull()) {
+        scaled_ = QImage();
+        return;
+    }
+    const int z = zoom_;
+    if (scaled_.size() != image_.size() * z) {
+        scaled_ = QImage(image_.size() * z, QImage::Format_RGB32);
+        first = 0;
+        last = image_.height() - 1;
+    }
+    const int w = image_.width();
+    const auto bytes = static_cast<std::size_t>(scaled_.bytesPerLine());
+    for (int y = first; y <= last; ++y) {
+        const auto* src = reinterpret_cast<const QRgb*>(image_.constScanLine(y));
+        auto* dst = reinterpret_cast<QRgb*>(scaled_.scanLine(y * z));
+        for (int x = 0; x < w; ++x) std::fill_n(dst + x * z, z, src[x]);
+        for (int k = 1; k < z; ++k) std::memcpy(scaled_.scanLine(y * z + k), dst, bytes);
+    }
+}
+
 void PictureArea::setPicture(const Picture& picture) {
     const int w = picture.width;
     const int h = picture.height;
@@ -40,6 +62,7 @@ void PictureArea::setPicture(const Picture& picture) {
     // 32-bit pixels: the painter scales them without a conversion.
     if (image_.width() != w || image_.height() != h) image_ = QImage(w, h, QImage::Format_RGB32);
     copyRows(picture, 0, h - 1);
+    scaleRows(0, h - 1);
     update();
 }
 
@@ -54,6 +77,7 @@ void PictureArea::setPictureRows(const Picture& picture, int first, int last) {
                                                   static_cast<std::size_t>(picture.height))
         return;
     copyRows(picture, first, last);
+    scaleRows(first, last);
     const QPoint o = origin();
     update(QRect(o.x(), o.y() + first * zoom_, picture.width * zoom_, (last - first + 1) * zoom_)
                .intersected(inner()));
@@ -89,7 +113,10 @@ bool PictureArea::pannable() const {
 void PictureArea::applyZoom(int zoom, bool fit) {
     zoom = std::clamp(zoom, 1, kMaxZoom);
     const bool changed = zoom != zoom_ || fit != fit_;
-    zoom_ = zoom;
+    if (zoom != zoom_) {
+        zoom_ = zoom;
+        scaleRows(0, image_.height() - 1);
+    }
     fit_ = fit;
     // The centre always names a point that the view can hold.
     const QPoint o = origin();
@@ -133,7 +160,11 @@ void PictureArea::resizeEvent(QResizeEvent*) {
 
 void PictureArea::paintEvent(QPaintEvent* event) {
     QPainter p(this);
-    p.setClipRegion(event->region());
+    const QPoint o = origin();
+    const QRect picture =
+        image_.isNull() ? QRect() : QRect(o, image_.size() * zoom_).intersected(inner());
+    // The ground only around the picture: the picture itself is one opaque copy.
+    p.setClipRegion(event->region().subtracted(QRegion(picture)));
     p.fillRect(rect(), QColor(64, 64, 64));
     // Sunken border: dark on top and left, light on bottom and right.
     const int w = width(), h = height();
@@ -143,16 +174,10 @@ void PictureArea::paintEvent(QPaintEvent* event) {
     p.setPen(QColor(192, 192, 192));
     p.drawLine(0, h - 1, w - 1, h - 1);
     p.drawLine(w - 1, 0, w - 1, h - 1);
-    if (image_.isNull()) return;
-    p.setClipRegion(event->region().intersected(inner()));
-    const QPoint o = origin();
-    if (zoom_ == 1) {
-        p.drawImage(o, image_);
-    } else {
-        // No smoothing: each image pixel becomes a zoom x zoom square.
-        p.setRenderHint(QPainter::SmoothPixmapTransform, false);
-        p.drawImage(QRect(o, image_.size() * zoom_), image_);
-    }
+    if (picture.isEmpty()) return;
+    p.setClipRegion(event->region().intersected(picture));
+    // Each image pixel is a zoom x zoom square: nearest neighbour, no smoothing.
+    p.drawImage(o, zoom_ == 1 ? image_ : scaled_);
 }
 
 void PictureArea::mouseMoveEvent(QMouseEvent* event) {

@@ -67,8 +67,11 @@ class PictureArea : public QWidget {
     bool pannable() const;
     void applyZoom(int zoom, bool fit);
     void copyRows(const Picture& picture, int first, int last);
+    // The zoomed picture, made once per picture and zoom: painting is then a plain copy.
+    void scaleRows(int first, int last);
 
     QImage image_;
+    QImage scaled_;  // image_ at zoom_ (zoom_ > 1 only)
     std::function<void(float, float)> onMove_;
     int zoom_ = 1;
     bool fit_ = true;
