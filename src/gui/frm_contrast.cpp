@@ -74,7 +74,12 @@ void HistogramView::paintEvent(QPaintEvent*) {
         const int x = std::clamp(static_cast<int>(std::lround(xOf(sample))), 1, width() - 2);
         p.setPen(QPen(colour, 1));
         p.drawLine(x, 1, x, h);
-        p.drawText(QRect(x + 3, 2, 80, 14), Qt::AlignLeft | Qt::AlignTop, name);
+        // The name beside the line, on the side where it fits.
+        const int room = p.fontMetrics().horizontalAdvance(name) + 4;
+        if (x + room < width() - 1)
+            p.drawText(QRect(x + 3, 2, room, 14), Qt::AlignLeft | Qt::AlignTop, name);
+        else
+            p.drawText(QRect(x - room - 1, 2, room, 14), Qt::AlignRight | Qt::AlignTop, name);
     };
     mark(black_, QColor(80, 160, 255), tr("B"));
     mark(white_, QColor(255, 200, 0), tr("B+R"));
@@ -164,15 +169,14 @@ void frmcontrast::setImage(const PixelArray* image, int width, int height) {
 }
 
 void frmcontrast::updateHistogram() {
-    // The view spans the image's samples and both marks, with a little room around.
-    SampleExtremes e;
+    // The view spans both marks and the image's samples but its brightest few (a handful
+    // of saturated stars would squeeze the sky into one corner), with a little room around.
     const bool hasImage = image_ != nullptr && width_ > 0 && height_ > 0;
-    if (hasImage) e = sampleExtremes(*image_, width_, height_);
     std::int64_t low = std::min(histogram->black(), histogram->white());
     std::int64_t high = std::max(histogram->black(), histogram->white());
     if (hasImage) {
-        low = std::min<std::int64_t>(low, e.low);
-        high = std::max<std::int64_t>(high, e.high);
+        low = std::min<std::int64_t>(low, sampleExtremes(*image_, width_, height_).low);
+        high = std::max<std::int64_t>(high, sampleQuantile(*image_, width_, height_, 0.998));
     }
     const std::int64_t pad = std::max<std::int64_t>((high - low) / 40, 2);
     low -= pad;

@@ -128,6 +128,12 @@ TEST(Histogram, ExtremesAndCountsOverARange) {
     EXPECT_EQ(sampleHistogram(img, 4, 2, 0, 29, 3), (std::vector<std::uint32_t>{2, 3, 1}));
     EXPECT_EQ(sampleHistogram(img, 4, 2, 0, 65535, 2), (std::vector<std::uint32_t>{7, 1}));
     EXPECT_EQ(sampleExtremes(img, 0, 2).high, 0);
+    // Sorted: 0 5 10 10 19 20 30 65535.
+    EXPECT_EQ(sampleQuantile(img, 4, 2, 0.5), 10);
+    EXPECT_EQ(sampleQuantile(img, 4, 2, 0.6), 19);
+    EXPECT_EQ(sampleQuantile(img, 4, 2, 0.875), 30);
+    EXPECT_EQ(sampleQuantile(img, 4, 2, 1.0), 65535);
+    EXPECT_EQ(sampleQuantile(img, 4, 2, 0.0), 0);
 }
 
 }  // namespace
