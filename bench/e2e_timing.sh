@@ -18,3 +18,8 @@ for via in raw rfc2217; do
     "$build/bench/kyr-e2e-timing" download --baud 115200 --sim "$build/src/sim/kyr-sim" \
         --via "$via" --ser2net-config contrib/ser2net.yaml
 done
+# The download twice more, plainly and through the window that draws each row as it arrives:
+# the two ratios should stay within 1 % of each other.
+for how in "" --window; do
+    "$build/bench/kyr-e2e-timing" download --baud 115200 --sim "$build/src/sim/kyr-sim" $how
+done

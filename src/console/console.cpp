@@ -75,6 +75,7 @@ void Console::Form_Load() {
         events_->lineSettingsApplied("115200,N,8,2");
         sendLinkRequest(1);
         showStatus("Link not established!");
+        events_->linkRequested(1);
     } catch (const SerialError& e) {
         showStatus("Unable to open COM1");
         events_->portOpenFailed(1);
@@ -158,6 +159,7 @@ void Console::establishLink(int n) {
     showStatus("Link not established", true);
     upload.uploadState = UploadState::Idle;
     sendLinkRequest(1);
+    events_->linkRequested(n);
 }
 
 void Console::portLost() {

@@ -27,6 +27,9 @@ class ConsoleEvents {
     virtual void linkEstablished() {}
     // An open line was lost (adapter unplugged, server gone); the port is closed.
     virtual void linkLost() {}
+    // The link request went out on COMn (start-up or Establish Link); the link stands once
+    // linkEstablished follows.
+    virtual void linkRequested(int /*commPort*/) {}
     // Opening COMn failed (start-up or Establish Link).
     virtual void portOpenFailed(int /*commPort*/) {}
     // The port refused new line settings (a baud item or the upload's settings).

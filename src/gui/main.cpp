@@ -108,6 +108,7 @@ int main(int argc, char** argv) {
         kyr::QtClock clock;
         kyr::QtScheduler scheduler;
         kyr::frmKYRdriver window(port, timer, clock, scheduler);
+        window.setPortNames([&port](int n) { return port.portMap().pathFor(n); });
         timer.setCallback([&window] { window.console().entrytimer_Timer(); });
 
         window.show();
