@@ -107,7 +107,7 @@ void HistogramView::mouseMoveEvent(QMouseEvent* event) {
     if (drag_ == Drag::Black && s != white_) black_ = s;
     if (drag_ == Drag::White && s != black_) white_ = s;
     update();
-    emit marksDragged(black_, white_);
+    Q_EMIT marksDragged(black_, white_);
 }
 
 void HistogramView::mouseReleaseEvent(QMouseEvent*) {

@@ -36,7 +36,7 @@ class HistogramView : public QWidget {
 
     QSize sizeHint() const override { return {360, 120}; }
 
-  signals:
+  Q_SIGNALS:
     void marksDragged(std::int64_t black, std::int64_t white);
 
   protected:

@@ -124,7 +124,7 @@ void PictureArea::applyZoom(int zoom, bool fit) {
     centre_ = QPointF((in.left() + in.width() / 2 - o.x()) / static_cast<double>(zoom_),
                       (in.top() + in.height() / 2 - o.y()) / static_cast<double>(zoom_));
     update();
-    if (changed) emit zoomChanged(zoom_, fit_);
+    if (changed) Q_EMIT zoomChanged(zoom_, fit_);
 }
 
 void PictureArea::fit() {

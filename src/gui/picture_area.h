@@ -50,7 +50,7 @@ class PictureArea : public QWidget {
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
 
-  signals:
+  Q_SIGNALS:
     void zoomChanged(int zoom, bool fitting);
 
   protected:
