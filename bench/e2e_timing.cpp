@@ -1,9 +1,14 @@
 // Times a whole exchange with kyr-sim over a paced pseudo-terminal and compares it with the
 // time the bytes themselves need on the line (11 bits per byte, both directions, since the
-// protocol waits for each answer before the next request).
+// protocol waits for each answer before the next request). With --via, the console reaches
+// the pseudo-terminal through ser2net (raw or RFC 2217) started with the given configuration.
 //
 //   kyr-e2e-timing download|upload [--baud N] [--sim PATH]
-#include <QCoreApplication>
+//                  [--via raw|rfc2217 --ser2net-config YAML] [--window]
+//
+// --window downloads through the real main window (offscreen), which draws each row as it
+// arrives: its time against the plain console's shows what the live drawing costs.
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -11,12 +16,15 @@
 #include <QTimer>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "console/console.h"
 #include "firmware/firmware.h"
+#include "gui/frm_kyrdriver.h"
 #include "qtio/qt_platform.h"
+#include "qtio/ser2net_process.h"
 #include "qtio/serial_adapters.h"
 #include "qtio/simulator_process.h"
 
@@ -96,6 +104,21 @@ bool runUntil(BenchUi& ui, const std::function<bool()>& done, int timeoutMs) {
     return done();
 }
 
+// The same for the window, whose Ui the bench cannot hook: the condition is looked at
+// every 2 ms (a negligible delay against seconds).
+bool runUntilPolled(const std::function<bool()>& done, int timeoutMs) {
+    if (done()) return true;
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done()) loop.quit();
+    });
+    poll.start(2);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    return done();
+}
+
 std::vector<std::uint8_t> firmwareImage() {
     std::vector<std::uint8_t> image(kyr::kFirmwareSize);
     for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>((i * 7 + 3) & 0xFF);
@@ -108,18 +131,28 @@ std::vector<std::uint8_t> firmwareImage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    QApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 2 || (args[1] != "download" && args[1] != "upload")) {
-        std::fprintf(stderr, "usage: kyr-e2e-timing download|upload [--baud N] [--sim PATH]\n");
+        std::fprintf(stderr, "usage: kyr-e2e-timing download|upload [--baud N] [--sim PATH] "
+                             "[--via raw|rfc2217 --ser2net-config YAML] [--window]\n");
         return 2;
     }
     const bool upload = args[1] == "upload";
     int baud = 115200;
+    bool withWindow = false;
     QString simPath = kyr::SimulatorProcess::locate(QCoreApplication::applicationDirPath());
-    for (int i = 2; i + 1 < args.size(); i += 2) {
-        if (args[i] == "--baud") baud = args[i + 1].toInt();
-        else if (args[i] == "--sim") simPath = args[i + 1];
+    QString via, ser2netConfig;
+    for (int i = 2; i < args.size(); ++i) {
+        if (args[i] == "--window") withWindow = true;
+        else if (args[i] == "--baud" && i + 1 < args.size()) baud = args[++i].toInt();
+        else if (args[i] == "--sim" && i + 1 < args.size()) simPath = args[++i];
+        else if (args[i] == "--via" && i + 1 < args.size()) via = args[++i];
+        else if (args[i] == "--ser2net-config" && i + 1 < args.size()) ser2netConfig = args[++i];
+    }
+    if (withWindow && upload) {
+        std::fprintf(stderr, "kyr-e2e-timing: --window times the download only\n");
+        return 2;
     }
 
     kyr::SimulatorProcess sim;
@@ -130,23 +163,43 @@ int main(int argc, char** argv) {
     }
     kyr::PortMap map;
     map.map(1, pty.toStdString());
+    kyr::test::Ser2NetProcess server;
+    if (!via.isEmpty()) {
+        if (!server.start(ser2netConfig, pty)) {
+            std::fprintf(stderr, "kyr-e2e-timing: %s\n", qPrintable(server.error()));
+            return 1;
+        }
+        map.map(1, (via == "raw" ? server.rawPath() : server.rfc2217Path()).toStdString());
+    }
     kyr::RoutingSerialPort routed(map);
     CountingPort port(routed);
     BenchUi ui;
     kyr::QtReplyTimer timer;
     kyr::QtScheduler scheduler;
     kyr::SystemClock clock;
-    kyr::Console con(port, ui, timer, clock, scheduler);
+    std::unique_ptr<kyr::Console> plain;
+    std::unique_ptr<kyr::frmKYRdriver> window;
+    if (withWindow) {
+        window = std::make_unique<kyr::frmKYRdriver>(port, timer, clock, scheduler);
+        window->resize(1400, 1000);  // the picture at twice its size
+        window->show();
+    } else {
+        plain = std::make_unique<kyr::Console>(port, ui, timer, clock, scheduler);
+    }
+    kyr::Console& con = withWindow ? window->console() : *plain;
     timer.setCallback([&] { con.entrytimer_Timer(); });
+    const auto waitFor = [&](const std::function<bool()>& done, int timeoutMs) {
+        return withWindow ? runUntilPolled(done, timeoutMs) : runUntil(ui, done, timeoutMs);
+    };
 
     con.Form_Load();
-    if (!runUntil(ui, [&] { return con.link.linkEstablished; }, 5000)) {
+    if (!waitFor([&] { return con.link.linkEstablished; }, 5000)) {
         std::fprintf(stderr, "kyr-e2e-timing: no link (%s)\n", ui.status.c_str());
         return 1;
     }
     // The line settings of the exchange: the console's own (8N2), or 8N1 for the upload.
     if (!upload) con.establishLink(1);
-    runUntil(ui, [&] { return con.link.linkEstablished; }, 5000);
+    waitFor([&] { return con.link.linkEstablished; }, 5000);
     QTemporaryDir dir;
     if (upload) {
         const auto image = firmwareImage();
@@ -171,7 +224,7 @@ int main(int argc, char** argv) {
         }, 120000) && ui.status == "Code succesfully uploaded - KYR restarting";
     } else {
         con.mnudownloadlight_Click();
-        ok = runUntil(ui, [&] {
+        ok = waitFor([&] {
             return con.download.imageComplete || ui.status == "Communication Failed";
         }, 120000) && con.download.imageComplete;
     }
@@ -187,8 +240,10 @@ int main(int argc, char** argv) {
                     static_cast<double>(restart.nsecsElapsed()) / 1e9);
     }
     const double bound = 11.0 * static_cast<double>(bytes) / baud;
-    std::printf("%s at %d baud: %s\n", upload ? "firmware upload" : "screen image download", baud,
-                ok ? "completed" : "FAILED");
+    const std::string route = via.isEmpty() ? (withWindow ? " through the window" : "")
+                                            : " through ser2net (" + via.toStdString() + ")";
+    std::printf("%s at %d baud%s: %s\n", upload ? "firmware upload" : "screen image download", baud,
+                route.c_str(), ok ? "completed" : "FAILED");
     std::printf("  bytes sent %zu, received %zu\n", port.sent, port.received);
     std::printf("  wire-time bound %.3f s, measured %.3f s, ratio %.4f\n", bound, elapsed,
                 elapsed / bound);

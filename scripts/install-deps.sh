@@ -1,5 +1,5 @@
 #!/bin/sh
-# Installs every Debian package the console needs to build, test, fuzz and benchmark.
+# Installs every Debian package the console needs to build, test, fuzz, benchmark and package.
 # Idempotent: packages already present are skipped. Needs root (or prints the command).
 set -eu
 
@@ -23,8 +23,17 @@ libgmock-dev
 libbenchmark-dev
 libcfitsio-dev
 fitsverify
+libindi-dev
+indi-bin
 xvfb
 xauth
+dpkg-dev
+help2man
+librsvg2-bin
+desktop-file-utils
+appstream
+man-db
+ser2net
 "
 
 missing=""

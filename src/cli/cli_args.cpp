@@ -298,8 +298,8 @@ ParseResult parseArgs(const std::vector<std::string>& argv) {
 }
 
 const char* usageText() {
-    return "usage: kyrctl [--com n=PATH]... [--port COMn] [--baud RATE] [--timeout SECONDS]\n"
-           "              [--quiet | --verbose] COMMAND [ARGS]\n"
+    return "Usage: kyrctl [OPTION]... COMMAND [ARGS]\n"
+           "  or:  kyrctl --help | --version\n"
            "\n"
            "Commands on the KYR (the serial line):\n"
            "  link                    open the port and request the link\n"
@@ -333,7 +333,9 @@ const char* usageText() {
            "over.\n"
            "\n"
            "Options:\n"
-           "  --com n=PATH       COMn is the serial device PATH or tcp://host:port (repeatable)\n"
+           "  --com n=PATH       COMn is the serial device PATH, tcp://host:port (raw) or\n"
+           "                     rfc2217://host:port (line settings reach the far port)\n"
+           "                     (repeatable)\n"
            "  --port COMn        the port to open, as Establish Link (COMn) (default COM1)\n"
            "  --baud RATE        115200 (default), 57600, 38400, 19200 or 9600\n"
            "  --timeout SECONDS  longest wait for the KYR without progress (default 10)\n"
@@ -341,6 +343,8 @@ const char* usageText() {
            "  --verbose          also every status text of the console, as it comes\n"
            "  --note TEXT, --focal-length X, --aperture X, --units inches|centimeters\n"
            "                     observation data for download, convert and flatfield\n"
+           "  --help             show this help and exit\n"
+           "  --version          show the version and exit\n"
            "\n"
            "Output: requested output (panels, display texts) on standard output; progress,\n"
            "the files written, the outcome and errors on standard error.\n"

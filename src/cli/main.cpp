@@ -2,8 +2,10 @@
 //
 //   kyrctl [--com n=PATH]... [--port COMn] [--baud RATE] [--timeout SECONDS]
 //          [--quiet | --verbose] COMMAND [ARGS]          (kyrctl --help lists the commands)
+//   kyrctl --version
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <clocale>
 #include <cstdio>
 #include <string>
@@ -13,11 +15,16 @@
 #include "cli/cli_platform.h"
 #include "cli/cli_ui.h"
 #include "cli/commands.h"
+#include "common/version.h"
 #include "qtio/png_encoder.h"
 
 int main(int argc, char** argv) {
     using namespace kyr::cli;
     const std::vector<std::string> words(argv + 1, argv + argc);
+    if (std::find(words.begin(), words.end(), "--version") != words.end()) {
+        std::fputs(kyr::versionText("kyrctl").c_str(), stdout);
+        return kExitOk;
+    }
     const ParseResult parsed = parseArgs(words);
     if (!parsed.error.empty()) {
         std::fprintf(stderr, "kyrctl: %s\nTry \"kyrctl --help\" for the commands and options.\n",

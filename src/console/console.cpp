@@ -75,9 +75,11 @@ void Console::Form_Load() {
         events_->lineSettingsApplied("115200,N,8,2");
         sendLinkRequest(1);
         showStatus("Link not established!");
-    } catch (const SerialError&) {
+        events_->linkRequested(1);
+    } catch (const SerialError& e) {
         showStatus("Unable to open COM1");
         events_->portOpenFailed(1);
+        events_->portError(e.what());
     }
 }
 
@@ -105,9 +107,10 @@ void Console::setBaudRate(int code) {
     const std::string settings = speedSettings(code, 1);
     try {
         port_.setSettings(settings);
-    } catch (const SerialError&) {
+    } catch (const SerialError& e) {
         showStatus("COM" + std::to_string(link.commPortNumber) + " settings not applied");
         events_->lineSettingsRefused(settings);
+        events_->portError(e.what());
         return;
     }
     const auto& row = kSpeeds[static_cast<std::size_t>(code)];
@@ -134,7 +137,8 @@ void Console::establishLink(int n) {
         port_.setPortOpen(true);
         link.portOpen = true;
         port_.setRThreshold(1);
-    } catch (const SerialError&) {
+    } catch (const SerialError& e) {
+        const std::string reason = e.what();
         if (port_.portOpen()) {
             try {
                 port_.setPortOpen(false);
@@ -144,6 +148,7 @@ void Console::establishLink(int n) {
         showStatus("COM" + std::to_string(n) + " not available");
         link.portOpen = false;
         events_->portOpenFailed(n);
+        events_->portError(reason);
         return;
     }
     if (link.baudCode >= 1 && link.baudCode <= 5)
@@ -154,6 +159,7 @@ void Console::establishLink(int n) {
     showStatus("Link not established", true);
     upload.uploadState = UploadState::Idle;
     sendLinkRequest(1);
+    events_->linkRequested(n);
 }
 
 void Console::portLost() {

@@ -125,6 +125,8 @@ public:
     void renderImage();
     void mnucontrast_Click();
     void mnuautocontrast_Click();
+    // "Auto Contrast (zscale)": background and range from the zscale limits.
+    void mnuautocontrastzscale_Click();
     void Picdata_MouseMove(float x, float y);
 
     // ---- flat field

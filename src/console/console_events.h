@@ -27,10 +27,17 @@ class ConsoleEvents {
     virtual void linkEstablished() {}
     // An open line was lost (adapter unplugged, server gone); the port is closed.
     virtual void linkLost() {}
+    // The link request went out on COMn (start-up or Establish Link); the link stands once
+    // linkEstablished follows.
+    virtual void linkRequested(int /*commPort*/) {}
     // Opening COMn failed (start-up or Establish Link).
     virtual void portOpenFailed(int /*commPort*/) {}
     // The port refused new line settings (a baud item or the upload's settings).
     virtual void lineSettingsRefused(const std::string& /*settings*/) {}
+    // The port's own words for the failure just reported by portOpenFailed or
+    // lineSettingsRefused ("rfc2217://host:3002: the server did not answer the telnet
+    // negotiation within 3000 ms"); the status line keeps the console's text.
+    virtual void portError(const std::string& /*reason*/) {}
     // The line settings now in force ("115200,N,8,2"), after start-up, a baud item,
     // Establish Link or the upload's switch.
     virtual void lineSettingsApplied(const std::string& /*settings*/) {}

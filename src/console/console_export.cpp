@@ -77,7 +77,7 @@ void Console::exportPng() {
     exportImageFile(FileDialogFilter::Png, FileKind::Png, "PNG", {".png"}, [this](std::string& err) {
         auto png = imageEncoder_->encodePng(imagePicture(image.imageData, image.imageWidth,
                                                          image.imageHeight, display.background,
-                                                         display.range));
+                                                         display.range, display.stretch));
         if (png.empty()) err = "the PNG encoder failed";
         return png;
     });

@@ -8,6 +8,7 @@
 #include "image/readout.h"
 #include "image/render.h"
 #include "image/row_decode.h"
+#include "image/zscale.h"
 
 namespace kyr {
 
@@ -47,7 +48,8 @@ void Console::renderImage() {
     const PixelArray& src = useFlat ? flat.flatData : image.imageData;
     const int width = useFlat ? flat.flatWidth : image.imageWidth;
     const int height = useFlat ? flat.flatHeight : image.imageHeight;
-    RenderResult drawn = renderPicture(src, width, height, display.background, display.range);
+    display.lut.update(display.background, display.range, display.stretch);
+    RenderResult drawn = renderPicture(src, width, height, display.lut);
     display.picture = std::move(drawn.picture);
     display.displayOffsetX = drawn.displayOffsetX;
     display.displayOffsetY = drawn.displayOffsetY;
@@ -88,6 +90,17 @@ void Console::mnuautocontrast_Click() {
         return;
     }
     const Contrast c = autoContrast(image.imageData, image.imageWidth, image.imageHeight);
+    display.background = c.background;
+    display.range = c.range;
+    renderImage();
+}
+
+void Console::mnuautocontrastzscale_Click() {
+    if (image.imageWidth <= 0 || image.imageHeight <= 0) {
+        showStatus("No image to adjust: download or load an image first");
+        return;
+    }
+    const Contrast c = zscaleContrast(image.imageData, image.imageWidth, image.imageHeight);
     display.background = c.background;
     display.range = c.range;
     renderImage();

@@ -12,10 +12,11 @@ namespace kyr {
 void Console::mnuUploadFile_Click() {
     try {
         port_.setSettings("115200,N,8,1");
-    } catch (const SerialError&) {
+    } catch (const SerialError& e) {
         const std::string text = "COM" + std::to_string(link.commPortNumber) + " settings not applied";
         showStatus(text, true);
         events_->lineSettingsRefused("115200,N,8,1");
+        events_->portError(e.what());
         events_->uploadRefused(text);
         return;
     }

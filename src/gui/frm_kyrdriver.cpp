@@ -1,5 +1,6 @@
 #include "frm_kyrdriver.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileDialog>
@@ -17,10 +18,17 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStatusBar>
+#include <QTextLayout>
+#include <algorithm>
+#include <cmath>
 
+#include "common/format.h"
 #include "frm_contrast.h"
-#include "qtio/host_text.h"
+#include "image/readout.h"
+#include "image/render.h"
+#include "image/star_measure.h"
 #include "picture_area.h"
+#include "qtio/host_text.h"
 
 namespace kyr {
 
@@ -39,6 +47,11 @@ QRect twips(int left, int top, int width, int height) {
 // The whole form: wide enough for the display mirror, tall enough for the last group labels.
 constexpr int kFormWidth = 9255;
 constexpr int kFormHeight = 6690;
+
+// Where the right-hand column and the key panel begin: controls from there on move with the
+// right and bottom edges of a larger form.
+constexpr int kRightColumnTwips = 5040;
+constexpr int kKeyPanelTwips = 3825;
 
 const QColor kFormGrey(128, 128, 128);
 const QColor kLightGrey(192, 192, 192);
@@ -143,6 +156,73 @@ QIcon arrowIcon(Qt::ArrowType type) {
     return QIcon(pm);
 }
 
+// The form at its design size: the window's first size and its smallest.
+class FormArea : public QWidget {
+  public:
+    explicit FormArea(QWidget* parent) : QWidget(parent) {}
+    std::function<void()> onResize;
+    QSize sizeHint() const override { return {px(kFormWidth), px(kFormHeight)}; }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+  protected:
+    void resizeEvent(QResizeEvent*) override {
+        if (onResize) onResize();
+    }
+};
+
+// A status-bar field that gives up room before it pushes the window wider: its text is cut
+// with an ellipsis when the bar is short.
+class StatusField : public QLabel {
+  public:
+    StatusField(const char* name, QWidget* parent) : QLabel(parent) {
+        setObjectName(QString::fromLatin1(name));
+        setMinimumWidth(1);
+        setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    }
+    static constexpr int kPad = 3;
+    QSize sizeHint() const override {
+        // One more pixel: the advance is rounded, the eliding measures exactly.
+        return {fontMetrics().horizontalAdvance(text()) + 2 * kPad + 1,
+                QLabel::sizeHint().height()};
+    }
+    QSize minimumSizeHint() const override { return {1, QLabel::minimumSizeHint().height()}; }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        const QRect r = contentsRect().adjusted(kPad, 0, -kPad, 0);
+        p.setPen(palette().color(QPalette::WindowText));
+        p.drawText(r, Qt::AlignVCenter | Qt::AlignLeft,
+                   fontMetrics().elidedText(text(), Qt::ElideRight, r.width()));
+    }
+};
+
+// What stands in About.
+constexpr const char* kAboutText =
+    "<p><b>KYR Remote Operation Console</b><br>Version 2.10</p>"
+    "<p>Works a KYR video camera and autoguider over its serial line: its front panel and "
+    "display, image download and display, image files, the display-text log and firmware "
+    "upload.</p>"
+    "<p>Licence: not yet chosen by the project; until then, ask its maintainers.<br>"
+    "Source: the kyr_console repository; its README.md tells how to build and run the "
+    "console (<tt>./kyr run</tt>).</p>";
+
+const char* const kShortcuts[][2] = {
+    {"Arrow keys", "the panel's arrow keys (with Turbo when it is on)"},
+    {"F5", "Download Screen Image"},
+    {"Shift+F5", "Download All"},
+    {"Ctrl+O", "Load KYR Frame from Disk"},
+    {"Ctrl+S", "Save KYR Frame to Disk"},
+    {"Ctrl+B", "Adjust Contrast"},
+    {"Ctrl+A", "Auto Contrast"},
+    {"Ctrl+Shift+A", "Auto Contrast (zscale)"},
+    {"Ctrl++ / Ctrl+-", "zoom in / out (also Ctrl+wheel over the image)"},
+    {"Ctrl+0", "zoom to fit"},
+    {"Ctrl+1", "one image pixel per screen pixel"},
+    {"Drag", "pan an image larger than its area"},
+    {"Ctrl+Q", "Exit"},
+};
+
 }  // namespace
 
 frmKYRdriver::frmKYRdriver(SerialPort& port, ReplyTimer& timer, Clock& clock, Scheduler& scheduler,
@@ -151,10 +231,12 @@ frmKYRdriver::frmKYRdriver(SerialPort& port, ReplyTimer& timer, Clock& clock, Sc
     setObjectName(QStringLiteral("frmKYRdriver"));
     setWindowTitle(QString::fromLatin1(kWindowTitle));
     console_.setImageEncoder(&pngEncoder_);
+    console_.setEvents(this);
 
-    form_ = new QWidget(this);
+    auto* form = new FormArea(this);
+    form_ = form;
     form_->setObjectName(QStringLiteral("form"));
-    form_->setFixedSize(px(kFormWidth), px(kFormHeight));
+    form_->setMinimumSize(form->sizeHint());
     setColours(form_, Qt::white, kFormGrey);
     form_->setFont(
         designFont({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
@@ -166,25 +248,24 @@ frmKYRdriver::frmKYRdriver(SerialPort& port, ReplyTimer& timer, Clock& clock, Sc
 
     buildPanel(form_);
     buildMenus();
-
-    progress_ = new QProgressBar(this);
-    progress_->setObjectName(QStringLiteral("progress"));
-    progress_->setMaximumWidth(px(4860));
-    progress_->setTextVisible(true);
-    progress_->hide();
-    statusBar()->setSizeGripEnabled(false);
-    statusBar()->addWidget(progress_, 1);
+    buildStatusBar();
+    form->onResize = [this] { layoutForm(); };
 
     contrast_ = new frmcontrast(this);  // loaded now, only shown and hidden later
+    contrast_->setPreview([this](std::int32_t background, std::int32_t range) {
+        previewContrast(background, range);
+    });
 }
 
 frmKYRdriver::~frmKYRdriver() {
+    console_.setEvents(nullptr);
     // The port may outlive the window; its events must not reach a console that is gone.
     port_.setOnComm(nullptr);
 }
 
 void frmKYRdriver::start() {
     console_.Form_Load();
+    refreshState();
 }
 
 // ---------------------------------------------------------------- building the panel
@@ -193,7 +274,7 @@ void frmKYRdriver::buildPanel(QWidget* form) {
     Picdata = new PictureArea(form);
     Picdata->setObjectName(QStringLiteral("Picdata"));
     Picdata->move(px(120), 0);
-    Picdata->setMouseMoveHandler([this](float x, float y) { console_.Picdata_MouseMove(x, y); });
+    Picdata->setMouseMoveHandler([this](float x, float y) { pictureMouseMove(x, y); });
 
     // Maker's name plate, top right.
     auto* title1 = addLabel(form, "Label1", QStringLiteral("QUOR"), twips(5160, 120, 1830, 600));
@@ -247,7 +328,7 @@ void frmKYRdriver::buildPanel(QWidget* form) {
         l->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     }
     // The key panel under the display area, split into its two halves.
-    outline(form, "Line3", QRect(px(120), px(3825), px(9015), 1), QFrame::HLine);
+    QFrame* divider = outline(form, "Line3", QRect(px(120), px(3825), px(9015), 1), QFrame::HLine);
     outline(form, "Line2", QRect(px(5040), px(3870), 1, px(2700)), QFrame::VLine);
 
     addKey(form, "cmdfocus", "Focus", 720, 3960, 855, 495, &Console::cmdfocus_Click);
@@ -271,6 +352,23 @@ void frmKYRdriver::buildPanel(QWidget* form) {
     addKey(form, "cmdfileops", "File Ops", 2760, 5640, 855, 495, &Console::cmdfileops_Click);
     addKey(form, "cmdsetup", "Setup", 5520, 5640, 855, 495, &Console::cmdsetup_Click);
     addKey(form, "cmdinterrupt", "Interrupt", 7560, 5640, 855, 495, &Console::cmdinterrupt_Click);
+
+    // The text boxes only show; with no control taking the keyboard, Space and Enter press
+    // nothing and the arrow keys reach the window.
+    for (QPlainTextEdit* box : {KYRText, PCtext, headertxt}) box->setFocusPolicy(Qt::NoFocus);
+
+    for (QObject* child : form->children()) {
+        auto* w = qobject_cast<QWidget*>(child);
+        if (w == nullptr) continue;
+        Anchor anchor = Anchor::Panel;
+        if (w == Picdata)
+            anchor = Anchor::Picture;
+        else if (w == headertxt)
+            anchor = Anchor::Information;
+        else if (w == divider)
+            anchor = Anchor::Divider;
+        placed_.push_back({w, w->geometry(), anchor});
+    }
 }
 
 QPushButton* frmKYRdriver::addKey(QWidget* form, const char* name, const char* caption, int left,
@@ -279,6 +377,8 @@ QPushButton* frmKYRdriver::addKey(QWidget* form, const char* name, const char* c
     b->setObjectName(QString::fromLatin1(name));
     b->setGeometry(twips(left, top, width, height));
     b->setAutoDefault(false);
+    // A stray Space or Enter must never press a key of the device.
+    b->setFocusPolicy(Qt::NoFocus);
     b->setPalette(QApplication::palette());
     if (height < 300) b->setIconSize(QSize(9, 9));
     connect(b, &QPushButton::clicked, this, [this, handler] { run(handler); });
@@ -294,6 +394,54 @@ QLabel* frmKYRdriver::addLabel(QWidget* form, const char* name, const QString& c
     return l;
 }
 
+// ---------------------------------------------------------------- layout
+
+int frmKYRdriver::informationHeightNeeded() const {
+    // The height of one laid-out line, as the text box itself lays them out.
+    QTextLayout probe(QStringLiteral("Xg"), headertxt->font());
+    probe.beginLayout();
+    QTextLine line = probe.createLine();
+    line.setLineWidth(1000);
+    probe.endLayout();
+    const int lines = headertxt->document()->blockCount();
+    return static_cast<int>(std::ceil(lines * line.height())) +
+           2 * static_cast<int>(headertxt->document()->documentMargin()) +
+           2 * headertxt->frameWidth() + 1;
+}
+
+void frmKYRdriver::layoutForm() {
+    const int dx = std::max(0, form_->width() - px(kFormWidth));
+    const int dy = std::max(0, form_->height() - px(kFormHeight));
+    const int rightColumn = px(kRightColumnTwips);
+    const int keyPanel = px(kKeyPanelTwips);
+    int informationDesign = 0;
+    for (const Placed& p : placed_)
+        if (p.anchor == Anchor::Information) informationDesign = p.design.height();
+    // Image Information first takes what it needs to show every line, the picture the rest.
+    const int dyInformation = std::clamp(informationHeightNeeded() - informationDesign, 0, dy);
+    const int dyPicture = dy - dyInformation;
+    for (const Placed& p : placed_) {
+        QRect r = p.design;
+        switch (p.anchor) {
+            case Anchor::Picture:
+                r.setSize(r.size() + QSize(dx, dyPicture));
+                break;
+            case Anchor::Information:
+                r.translate(0, dyPicture);
+                r.setSize(r.size() + QSize(dx, dyInformation));
+                break;
+            case Anchor::Divider:
+                r.translate(0, dy);
+                r.setWidth(r.width() + dx);
+                break;
+            case Anchor::Panel:
+                r.translate(r.left() >= rightColumn ? dx : 0, r.top() >= keyPanel ? dy : 0);
+                break;
+        }
+        if (p.widget->geometry() != r) p.widget->setGeometry(r);
+    }
+}
+
 // ---------------------------------------------------------------- menus
 
 QMenu* frmKYRdriver::addMenu(QMenu* parent, const char* name, const QString& caption) {
@@ -302,12 +450,13 @@ QMenu* frmKYRdriver::addMenu(QMenu* parent, const char* name, const QString& cap
     return m;
 }
 
-void frmKYRdriver::addItem(QMenu* menu, const char* name, const QString& caption, Handler handler,
-                           const QKeySequence& shortcut) {
+QAction* frmKYRdriver::addItem(QMenu* menu, const char* name, const QString& caption,
+                               Handler handler, const QKeySequence& shortcut) {
     QAction* a = menu->addAction(caption);
     a->setObjectName(QString::fromLatin1(name));
     if (!shortcut.isEmpty()) a->setShortcut(shortcut);
     connect(a, &QAction::triggered, this, [this, handler] { run(handler); });
+    return a;
 }
 
 void frmKYRdriver::addSeparator(QMenu* menu, const char* name) {
@@ -343,11 +492,22 @@ void frmKYRdriver::buildMenus() {
 
     QMenu* link = addMenu(nullptr, "mnulink", QStringLiteral("&Link"));
     QMenu* baud = addMenu(link, "mnubaud", QStringLiteral("Set &Baud Rate"));
-    addItem(baud, "mnu9600", QStringLiteral("&9600 Baud"), &Console::mnu9600_Click);
-    addItem(baud, "mnu19200", QStringLiteral("1&9200 Baud"), &Console::mnu19200_Click);
-    addItem(baud, "mnu38400", QStringLiteral("&38400 Baud"), &Console::mnu38400_Click);
-    addItem(baud, "mnu57600", QStringLiteral("&57600 Baud"), &Console::mnu57600_Click);
-    addItem(baud, "mnu115200", QStringLiteral("&115200 Baud"), &Console::mnu115200_Click);
+    speeds_ = new QActionGroup(this);
+    const std::pair<const char*, Handler> speedItems[] = {{"9600", &Console::mnu9600_Click},
+                                                          {"19200", &Console::mnu19200_Click},
+                                                          {"38400", &Console::mnu38400_Click},
+                                                          {"57600", &Console::mnu57600_Click},
+                                                          {"115200", &Console::mnu115200_Click}};
+    const char* const speedCaptions[] = {"&9600 Baud", "1&9200 Baud", "&38400 Baud", "&57600 Baud",
+                                         "&115200 Baud"};
+    for (std::size_t i = 0; i < std::size(speedItems); ++i) {
+        const QByteArray name = QByteArray("mnu") + speedItems[i].first;
+        QAction* a = addItem(baud, name.constData(), QString::fromLatin1(speedCaptions[i]),
+                             speedItems[i].second);
+        a->setCheckable(true);
+        a->setData(QString::fromLatin1(speedItems[i].first));
+        speeds_->addAction(a);
+    }
     const Handler establish[] = {
         &Console::mnuestablishlink1_Click, &Console::mnuestablishlink2_Click,
         &Console::mnuestablishlink3_Click, &Console::mnuestablishlink4_Click,
@@ -363,6 +523,10 @@ void frmKYRdriver::buildMenus() {
             QKeySequence(Qt::CTRL | Qt::Key_B));
     addItem(display, "mnuautocontrast", QStringLiteral("&Auto Contrast"),
             &Console::mnuautocontrast_Click, QKeySequence(Qt::CTRL | Qt::Key_A));
+    addItem(display, "mnuautocontrastzscale", QStringLiteral("Auto Contrast (&zscale)"),
+            &Console::mnuautocontrastzscale_Click, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
+
+    buildViewMenu();
 
     QMenu* process = addMenu(nullptr, "mnuprocess", QStringLiteral("P&rocess"));
     addItem(process, "mnuflatfield", QStringLiteral("&Flat Field"), &Console::mnuflatfield_Click);
@@ -375,9 +539,12 @@ void frmKYRdriver::buildMenus() {
             &Console::mnuaperturedia_Click);
 
     QMenu* units = addMenu(nullptr, "mnuunits", QStringLiteral("&Units"));
-    addItem(units, "mnuinches", QStringLiteral("&Inches"), &Console::mnuinches_Click);
-    addItem(units, "mnucentimeters", QStringLiteral("&Centimeters"),
-            &Console::mnucentimeters_Click);
+    unitItems_ = new QActionGroup(this);
+    unitItems_->addAction(
+        addItem(units, "mnuinches", QStringLiteral("&Inches"), &Console::mnuinches_Click));
+    unitItems_->addAction(addItem(units, "mnucentimeters", QStringLiteral("&Centimeters"),
+                                  &Console::mnucentimeters_Click));
+    for (QAction* a : unitItems_->actions()) a->setCheckable(true);
 
     QMenu* upload = addMenu(nullptr, "mnuUpload", QStringLiteral("Upl&oad"));
     addItem(upload, "mnuUploadFile", QStringLiteral("&Upload New KYR Code at 115 KBaud"),
@@ -391,6 +558,121 @@ void frmKYRdriver::buildMenus() {
             &Console::mnuStartCapture_Click);
     addItem(capture, "mnuEndCapture", QStringLiteral("&End Data Capture"),
             &Console::mnuEndCapture_Click);
+
+    buildHelpMenu();
+
+    // The device's arrow keys from the keyboard, as the panel's arrow buttons send them.
+    const std::pair<const char*, std::pair<Qt::Key, Handler>> arrows[] = {
+        {"keyup", {Qt::Key_Up, &Console::cmdup_Click}},
+        {"keydown", {Qt::Key_Down, &Console::cmddown_Click}},
+        {"keyleft", {Qt::Key_Left, &Console::cmdleft_Click}},
+        {"keyright", {Qt::Key_Right, &Console::cmdright_Click}}};
+    for (const auto& [name, keyAndHandler] : arrows) {
+        auto* a = new QAction(this);
+        a->setObjectName(QString::fromLatin1(name));
+        a->setShortcut(QKeySequence(keyAndHandler.first));
+        a->setShortcutContext(Qt::WindowShortcut);
+        const Handler handler = keyAndHandler.second;
+        connect(a, &QAction::triggered, this, [this, handler] { run(handler); });
+        addAction(a);
+    }
+}
+
+void frmKYRdriver::buildViewMenu() {
+    QMenu* view = addMenu(nullptr, "mnuview", QStringLiteral("&View"));
+    auto item = [&](const char* name, const QString& caption, const QList<QKeySequence>& keys,
+                    std::function<void()> act) {
+        QAction* a = view->addAction(caption);
+        a->setObjectName(QString::fromLatin1(name));
+        a->setShortcuts(keys);
+        connect(a, &QAction::triggered, this, std::move(act));
+        return a;
+    };
+    item("mnuzoomin", QStringLiteral("Zoom &In"),
+         {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)},
+         [this] { Picdata->zoomIn(); });
+    item("mnuzoomout", QStringLiteral("Zoom &Out"), {QKeySequence(Qt::CTRL | Qt::Key_Minus)},
+         [this] { Picdata->zoomOut(); });
+    zoomFit_ = item("mnuzoomfit", QStringLiteral("&Fit"), {QKeySequence(Qt::CTRL | Qt::Key_0)},
+                    [this] { Picdata->fit(); });
+    zoomOne_ = item("mnuzoom1", QStringLiteral("&1:1"), {QKeySequence(Qt::CTRL | Qt::Key_1)},
+                    [this] { Picdata->setZoom(1); });
+    zoomFit_->setCheckable(true);
+    zoomFit_->setChecked(true);
+    zoomOne_->setCheckable(true);
+    zoomOne_->setChecked(true);
+    connect(Picdata, &PictureArea::zoomChanged, this, [this](int zoom, bool fitting) {
+        zoomFit_->setChecked(fitting);
+        zoomOne_->setChecked(zoom == 1);
+    });
+
+    addSeparator(view, "mnudummy4");
+    auto* stretches = new QActionGroup(this);
+    const std::tuple<const char*, const char*, Stretch> kinds[] = {
+        {"mnustretchlinear", "&Linear", Stretch::Linear},
+        {"mnustretchsqrt", "&Square Root", Stretch::SquareRoot},
+        {"mnustretchlog", "L&ogarithmic", Stretch::Logarithmic},
+        {"mnustretchasinh", "&Asinh", Stretch::Asinh}};
+    for (const auto& [name, caption, stretch] : kinds) {
+        const Stretch s = stretch;
+        QAction* a = item(name, QString::fromLatin1(caption), {}, [this, s] { setStretch(s); });
+        a->setCheckable(true);
+        a->setChecked(s == Stretch::Linear);
+        stretches->addAction(a);
+    }
+}
+
+void frmKYRdriver::buildHelpMenu() {
+    QMenu* help = addMenu(nullptr, "mnuhelp", QStringLiteral("&Help"));
+    QAction* keys = help->addAction(QStringLiteral("&Keyboard Shortcuts"));
+    keys->setObjectName(QStringLiteral("mnushortcuts"));
+    keys->setShortcut(QKeySequence(Qt::Key_F1));
+    connect(keys, &QAction::triggered, this, &frmKYRdriver::showShortcuts);
+    QAction* about = help->addAction(QStringLiteral("&About"));
+    about->setObjectName(QStringLiteral("mnuabout"));
+    connect(about, &QAction::triggered, this, &frmKYRdriver::showAbout);
+}
+
+void frmKYRdriver::showShortcuts() {
+    QString rows;
+    for (const auto& [keys, what] : kShortcuts)
+        rows += QStringLiteral("<tr><td><b>%1</b>&nbsp;&nbsp;</td><td>%2</td></tr>")
+                    .arg(QString::fromLatin1(keys).toHtmlEscaped(),
+                         QString::fromLatin1(what).toHtmlEscaped());
+    QMessageBox box(QMessageBox::NoIcon, tr("Keyboard Shortcuts"),
+                    QStringLiteral("<table>%1</table>").arg(rows), QMessageBox::Ok, this);
+    box.setTextFormat(Qt::RichText);
+    box.exec();
+}
+
+void frmKYRdriver::showAbout() {
+    QMessageBox::about(this, tr("About"), QString::fromLatin1(kAboutText));
+}
+
+void frmKYRdriver::buildStatusBar() {
+    QStatusBar* bar = statusBar();
+    bar->setSizeGripEnabled(true);
+    progress_ = new QProgressBar(this);
+    progress_->setObjectName(QStringLiteral("progress"));
+    progress_->setMaximumWidth(px(4860));
+    progress_->setTextVisible(true);
+    progress_->hide();
+    bar->addWidget(progress_, 1);
+    readoutField_ = new StatusField("statusreadout", this);
+    starField_ = new StatusField("statusstar", this);
+    bar->addWidget(readoutField_, 1);
+    bar->addWidget(starField_, 2);
+    portField_ = new StatusField("statusport", this);
+    lineField_ = new StatusField("statusline", this);
+    linkField_ = new StatusField("statuslink", this);
+    unitsField_ = new StatusField("statusunits", this);
+    saveField_ = new StatusField("statussave", this);
+    captureField_ = new StatusField("statuscapture", this);
+    for (QLabel* f : {portField_, lineField_, linkField_, unitsField_, saveField_, captureField_})
+        bar->addPermanentWidget(f);
+    captureField_->hide();
+    showPortField(1);
+    linkField_->setText(tr("Not linked"));
 }
 
 // ---------------------------------------------------------------- events
@@ -398,7 +680,16 @@ void frmKYRdriver::buildMenus() {
 void frmKYRdriver::run(Handler handler) {
     if (console_.terminated()) return;
     (console_.*handler)();
-    if (console_.terminated()) close();
+    if (console_.terminated()) {
+        close();
+        return;
+    }
+    // A preview the console did not replace (the dialog's values were refused) goes.
+    if (previewShown_) {
+        previewShown_ = false;
+        if (console_.display.imageShown) Picdata->setPicture(console_.display.picture);
+    }
+    refreshState();
 }
 
 void frmKYRdriver::closeEvent(QCloseEvent* event) {
@@ -411,6 +702,210 @@ bool frmKYRdriver::eventFilter(QObject* watched, QEvent* event) {
     if (watched == form_ && event->type() == QEvent::MouseMove && !console_.terminated())
         console_.Form_MouseMove();
     return QMainWindow::eventFilter(watched, event);
+}
+
+void frmKYRdriver::pictureMouseMove(float x, float y) {
+    if (console_.terminated()) return;
+    console_.Picdata_MouseMove(x, y);
+    // The same pixel in a field of its own, and the star under the pointer.
+    const Console& c = console_;
+    const Readout r =
+        pixelReadout(x, y, c.display.displayOffsetX, c.display.displayOffsetY, c.image.imageData,
+                     c.image.imageWidth, c.image.imageHeight, c.display.imageShown);
+    if (!r.changed) return;
+    if (r.text.empty()) {
+        readoutField_->clear();
+        starField_->clear();
+        return;
+    }
+    readoutField_->setText(tr("Pixel %1, %2 = %3").arg(r.column).arg(r.row).arg(r.sample));
+    const StarMeasure star =
+        measureStar(c.image.imageData, c.image.imageWidth, c.image.imageHeight, r.column, r.row);
+    if (star.found) {
+        starField_->setText(tr("Star %1, %2: peak %3, sky %4, HFD %5 px")
+                                .arg(star.column)
+                                .arg(star.row)
+                                .arg(star.peak)
+                                .arg(star.background, 0, 'f', 0)
+                                .arg(star.hfd, 0, 'f', 2));
+    } else {
+        starField_->clear();
+    }
+}
+
+void frmKYRdriver::previewContrast(std::int32_t background, std::int32_t range) {
+    const Console& c = console_;
+    if (!c.display.imageShown) return;
+    const bool flat = c.flat.showFlat;
+    GreyLut lut;
+    lut.update(background, range, c.display.stretch);
+    const RenderResult drawn = renderPicture(flat ? c.flat.flatData : c.image.imageData,
+                                             flat ? c.flat.flatWidth : c.image.imageWidth,
+                                             flat ? c.flat.flatHeight : c.image.imageHeight, lut);
+    Picdata->setPicture(drawn.picture);
+    previewShown_ = true;
+}
+
+void frmKYRdriver::setStretch(Stretch stretch) {
+    if (console_.terminated()) return;
+    console_.display.stretch = stretch;
+    // Only a picture on show is drawn again: the first look stays as it was.
+    if (console_.display.imageShown) console_.renderImage();
+}
+
+void frmKYRdriver::refreshState() {
+    const bool metric = console_.header.unitsMetric;
+    unitsField_->setText(metric ? tr("Centimeters") : tr("Inches"));
+    findChild<QAction*>(QStringLiteral("mnucentimeters"))->setChecked(metric);
+    findChild<QAction*>(QStringLiteral("mnuinches"))->setChecked(!metric);
+    if (console_.files.autoSaveOn)
+        saveField_->setText(
+            tr("Auto-save on, next %1")
+                .arg(QString::fromStdString(zeroPadded(console_.files.autoSaveNumber, 3))));
+    else
+        saveField_->setText(tr("Auto-save off"));
+    if (console_.capture.captureActive) {
+        captureField_->setText(tr("Capture: %1 records").arg(console_.capture.captureRecordNumber));
+        captureField_->show();
+    } else {
+        captureField_->hide();
+    }
+}
+
+void frmKYRdriver::showProgress(int value, int maximum, const QString& format) {
+    progress_->setRange(0, std::max(maximum, 1));
+    progress_->setValue(std::clamp(value, 0, std::max(maximum, 1)));
+    progress_->setFormat(format);
+    progress_->show();
+}
+
+void frmKYRdriver::hideProgress() {
+    progress_->hide();
+    progress_->reset();
+}
+
+void frmKYRdriver::showPortField(int commPort) {
+    QString text = QStringLiteral("COM%1").arg(commPort);
+    if (portNames_) {
+        const std::string path = portNames_(commPort);
+        if (!path.empty()) text += QStringLiteral(": ") + QString::fromStdString(path);
+    }
+    portField_->setText(text);
+}
+
+void frmKYRdriver::linkEstablished() {
+    linkField_->setText(tr("Linked"));
+}
+
+void frmKYRdriver::linkLost() {
+    linkField_->setText(tr("Link lost"));
+    hideProgress();
+    allImages_ = 0;
+}
+
+void frmKYRdriver::linkRequested(int commPort) {
+    showPortField(commPort);
+    linkField_->setText(tr("Not linked"));
+}
+
+void frmKYRdriver::portOpenFailed(int commPort) {
+    showPortField(commPort);
+    linkField_->setText(tr("Port not open"));
+}
+
+void frmKYRdriver::lineSettingsApplied(const std::string& settings) {
+    lineSettings_ = settings;
+    lineField_->setText(QString::fromStdString(settings));
+    const QString speed = QString::fromStdString(settings.substr(0, settings.find(',')));
+    for (QAction* a : speeds_->actions()) a->setChecked(a->data().toString() == speed);
+}
+
+void frmKYRdriver::lineSettingsRefused(const std::string&) {
+    // The settings in force stay checked.
+    lineSettingsApplied(lineSettings_);
+}
+
+void frmKYRdriver::headerAccepted(int, const ImageHeader& header) {
+    // The new image replaces the old one from the top as its rows come in.
+    liveWidth_ = header.hdrWidth;
+    liveHeight_ = header.hdrHeight;
+    live_ = Picture{};
+    Picdata->setPicture(live_);
+    const QString rows = tr("row %v of %m");
+    showProgress(0, header.hdrHeight,
+                 allImages_ > 0 ? tr("Image %1 of %2: ").arg(allDone_ + 1).arg(allImages_) + rows
+                                : tr("Row %v of %m"));
+    refreshState();
+}
+
+void frmKYRdriver::headerRefused(int, const std::string&) {
+    hideProgress();
+}
+
+void frmKYRdriver::rowReceived(int row, int, int) {
+    const DisplaySettings& d = console_.display;
+    liveLut_.update(d.background, d.range, d.stretch);
+    drawPictureRows(live_, console_.image.imageData, liveWidth_, liveHeight_, row, row, liveLut_);
+    const int y = row + displayOffset(live_.height, liveHeight_) - 1;
+    Picdata->setPictureRows(live_, y, y);
+    progress_->setValue(std::min(row, progress_->maximum()));
+}
+
+void frmKYRdriver::imageComplete(int) {
+    if (allImages_ > 0)
+        ++allDone_;
+    else
+        hideProgress();
+    refreshState();
+}
+
+void frmKYRdriver::transferFailed() {
+    hideProgress();
+    allImages_ = 0;
+}
+
+void frmKYRdriver::downloadAllStarted(int images) {
+    allImages_ = images;
+    allDone_ = 0;
+}
+
+void frmKYRdriver::downloadAllFinished(int) {
+    allImages_ = 0;
+    hideProgress();
+    refreshState();
+}
+
+void frmKYRdriver::fileWritten(FileKind, const std::string&) {
+    refreshState();
+}
+
+void frmKYRdriver::fileRefused(FileKind, const std::string&, FileRefusal, const std::string&) {
+    refreshState();
+}
+
+void frmKYRdriver::fileLoaded(const std::string&) {
+    refreshState();
+}
+
+void frmKYRdriver::uploadStarted() {
+    showProgress(0, 1, tr("Page %v of %m"));
+}
+
+void frmKYRdriver::uploadRefused(const std::string&) {
+    hideProgress();
+}
+
+void frmKYRdriver::uploadProgress(int page, int pages) {
+    showProgress(page, pages, tr("Page %v of %m"));
+}
+
+void frmKYRdriver::uploadDone() {
+    hideProgress();
+}
+
+void frmKYRdriver::captureRecord(int recordNumber) {
+    captureField_->setText(tr("Capture: %1 records").arg(recordNumber));
+    captureField_->show();
 }
 
 // ---------------------------------------------------------------- Ui
@@ -434,9 +929,11 @@ void frmKYRdriver::repaintDisplay() {
 void frmKYRdriver::setHeaderText(const std::string& text) {
     headertxt->setPlainText(fromUiText(text));
     headertxt->verticalScrollBar()->setValue(0);
+    layoutForm();  // a longer text may take more of the room
 }
 
 void frmKYRdriver::showPicture(const Picture& picture) {
+    previewShown_ = false;
     Picdata->setPicture(picture);
 }
 
@@ -451,16 +948,7 @@ void frmKYRdriver::setTurboFace(bool on) {
     cmdturbo->setStyleSheet(turboStyle(on));
 }
 
-void frmKYRdriver::setProgress(int value, int maximum) {
-    if (maximum <= 0) {
-        progress_->hide();
-        progress_->reset();
-        return;
-    }
-    progress_->setRange(0, maximum);
-    progress_->setValue(value < 0 ? 0 : (value > maximum ? maximum : value));
-    progress_->show();
-}
+void frmKYRdriver::setProgress(int, int) {}
 
 void frmKYRdriver::showMessage(const std::string& text) {
     QMessageBox box(QMessageBox::NoIcon, windowTitle(), fromUiText(text), QMessageBox::Ok, this);
@@ -469,10 +957,19 @@ void frmKYRdriver::showMessage(const std::string& text) {
 
 std::string frmKYRdriver::prompt(const std::string& text, const std::string& title,
                                  const std::string& defaultAnswer) {
-    bool ok = false;
-    const QString answer = QInputDialog::getText(this, fromUiText(title), fromUiText(text),
-                                                 QLineEdit::Normal, fromUiText(defaultAnswer), &ok);
-    return ok ? toUiText(answer) : std::string();
+    QInputDialog dlg(this);
+    dlg.setInputMode(QInputDialog::TextInput);
+    dlg.setWindowTitle(fromUiText(title));
+    dlg.setLabelText(fromUiText(text));
+    dlg.setTextValue(fromUiText(defaultAnswer));
+    // Wide enough for the whole default answer and the prompt.
+    const QFontMetrics fm(dlg.font());
+    const int needed =
+        std::max(fm.horizontalAdvance(dlg.textValue()), fm.horizontalAdvance(dlg.labelText())) +
+        fm.averageCharWidth() * 4 + 40;
+    dlg.resize(std::max(dlg.sizeHint().width(), needed), dlg.sizeHint().height());
+    if (dlg.exec() != QDialog::Accepted) return {};
+    return toUiText(dlg.textValue());
 }
 
 std::string frmKYRdriver::runFileDialog(const FileDialogRequest& request) {
@@ -492,6 +989,8 @@ std::string frmKYRdriver::runFileDialog(const FileDialogRequest& request) {
 }
 
 void frmKYRdriver::showContrastDialog(std::string& background, std::string& range) {
+    contrast_->setImage(&console_.image.imageData, console_.image.imageWidth,
+                        console_.image.imageHeight);
     contrast_->edit(background, range);
 }
 

@@ -1,14 +1,20 @@
 #pragma once
 // frmKYRdriver: the console's main window. It builds the controls and menus of the panel,
-// forwards every click and mouse move to the Console handler of the same name, and shows
-// what the console asks through the Ui interface. No protocol or file logic lives here.
+// forwards every click and mouse move to the Console handler of the same name, shows what
+// the console asks through the Ui interface and follows what happens through ConsoleEvents
+// (the progress bar, the image arriving row by row, the status bar). No protocol or file
+// logic lives here.
 
 #include <QMainWindow>
+#include <functional>
 
 #include "console/console.h"
+#include "console/console_events.h"
 #include "console/ui.h"
+#include "image/grey_map.h"
 #include "qtio/png_encoder.h"
 
+class QActionGroup;
 class QLabel;
 class QMenu;
 class QPlainTextEdit;
@@ -20,7 +26,7 @@ namespace kyr {
 class PictureArea;
 class frmcontrast;
 
-class frmKYRdriver : public QMainWindow, public Ui {
+class frmKYRdriver : public QMainWindow, public Ui, public ConsoleEvents {
     Q_OBJECT
   public:
     frmKYRdriver(SerialPort& port, ReplyTimer& timer, Clock& clock, Scheduler& scheduler,
@@ -30,6 +36,8 @@ class frmKYRdriver : public QMainWindow, public Ui {
     Console& console() { return console_; }
     // Start-up (Form_Load): opens COM1 and asks the device for the link.
     void start();
+    // What COMn leads to, for the status bar (for example "/dev/ttyUSB0"); none by default.
+    void setPortNames(std::function<std::string(int)> names) { portNames_ = std::move(names); }
 
     // ---- Ui
     void setStatusText(const std::string& text) override;
@@ -40,6 +48,7 @@ class frmKYRdriver : public QMainWindow, public Ui {
     void showPicture(const Picture& picture) override;
     void setMousePointer(MousePointer pointer) override;
     void setTurboFace(bool on) override;
+    // The progress bar follows ConsoleEvents instead.
     void setProgress(int value, int maximum) override;
     void showMessage(const std::string& text) override;
     std::string prompt(const std::string& text, const std::string& title,
@@ -47,24 +56,73 @@ class frmKYRdriver : public QMainWindow, public Ui {
     std::string runFileDialog(const FileDialogRequest& request) override;
     void showContrastDialog(std::string& background, std::string& range) override;
 
+    // ---- ConsoleEvents
+    void linkEstablished() override;
+    void linkLost() override;
+    void linkRequested(int commPort) override;
+    void portOpenFailed(int commPort) override;
+    void lineSettingsApplied(const std::string& settings) override;
+    void lineSettingsRefused(const std::string& settings) override;
+    void headerAccepted(int buffer, const ImageHeader& header) override;
+    void headerRefused(int buffer, const std::string& reason) override;
+    void rowReceived(int row, int rows, int deviceRow) override;
+    void imageComplete(int buffer) override;
+    void transferFailed() override;
+    void downloadAllStarted(int images) override;
+    void downloadAllFinished(int count) override;
+    void fileWritten(FileKind kind, const std::string& path) override;
+    void fileRefused(FileKind kind, const std::string& path, FileRefusal why,
+                     const std::string& reason) override;
+    void fileLoaded(const std::string& path) override;
+    void uploadStarted() override;
+    void uploadRefused(const std::string& message) override;
+    void uploadProgress(int page, int pages) override;
+    void uploadDone() override;
+    void captureRecord(int recordNumber) override;
+
   protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     using Handler = void (Console::*)();
+    // How a panel control follows a larger form.
+    enum class Anchor { Panel, Picture, Information, Divider };
+    struct Placed {
+        QWidget* widget;
+        QRect design;
+        Anchor anchor;
+    };
 
     void buildPanel(QWidget* form);
     void buildMenus();
+    void buildViewMenu();
+    void buildHelpMenu();
+    void buildStatusBar();
     QPushButton* addKey(QWidget* form, const char* name, const char* caption, int left, int top,
                         int width, int height, Handler handler);
     QLabel* addLabel(QWidget* form, const char* name, const QString& caption, const QRect& twips);
     QMenu* addMenu(QMenu* parent, const char* name, const QString& caption);
-    void addItem(QMenu* menu, const char* name, const QString& caption, Handler handler,
-                 const QKeySequence& shortcut = {});
+    QAction* addItem(QMenu* menu, const char* name, const QString& caption, Handler handler,
+                     const QKeySequence& shortcut = {});
     void addSeparator(QMenu* menu, const char* name);
     // Runs a console handler; the program ends once it has run the shutdown.
     void run(Handler handler);
+
+    // The front panel keeps its arrangement; the picture and the information panel take
+    // the room the form has beyond its design size.
+    void layoutForm();
+    int informationHeightNeeded() const;
+    void pictureMouseMove(float x, float y);
+    void previewContrast(std::int32_t background, std::int32_t range);
+    void setStretch(Stretch stretch);
+    // Units, automatic saving and capture as the console holds them after a handler or event.
+    void refreshState();
+    void showProgress(int value, int maximum, const QString& format);
+    void hideProgress();
+    void showPortField(int commPort);
+    void showShortcuts();
+    void showAbout();
 
     SerialPort& port_;
     Console console_;
@@ -77,6 +135,31 @@ class frmKYRdriver : public QMainWindow, public Ui {
     QPushButton* cmdturbo = nullptr;
     QProgressBar* progress_ = nullptr;
     QWidget* form_ = nullptr;
+    std::vector<Placed> placed_;
+
+    QActionGroup* speeds_ = nullptr;
+    QActionGroup* unitItems_ = nullptr;
+    QAction* zoomFit_ = nullptr;
+    QAction* zoomOne_ = nullptr;
+    QLabel* readoutField_ = nullptr;
+    QLabel* starField_ = nullptr;
+    QLabel* portField_ = nullptr;
+    QLabel* lineField_ = nullptr;
+    QLabel* linkField_ = nullptr;
+    QLabel* unitsField_ = nullptr;
+    QLabel* saveField_ = nullptr;
+    QLabel* captureField_ = nullptr;
+    std::function<std::string(int)> portNames_;
+    std::string lineSettings_;
+
+    // The image arriving row by row.
+    Picture live_;
+    GreyLut liveLut_;
+    int liveWidth_ = 0;
+    int liveHeight_ = 0;
+    int allImages_ = 0;  // images of the Download All under way (0: none)
+    int allDone_ = 0;
+    bool previewShown_ = false;  // the contrast dialog's preview is on the picture
 };
 
 }  // namespace kyr

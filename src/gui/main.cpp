@@ -1,15 +1,18 @@
 // kyr-console: the KYR Remote Operation Console.
 //
 //   kyr-console [--com n=PATH]... [--screenshot FILE] [--simulator [SIM-OPTIONS...]]
+//   kyr-console --help | --version
 
 #include <QApplication>
 #include <QDir>
+#include <QIcon>
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "common/version.h"
 #include "frm_kyrdriver.h"
 #include "qtio/qt_platform.h"
 #include "qtio/serial_adapters.h"
@@ -18,13 +21,20 @@
 namespace {
 
 const char* const kUsage =
-    "usage: kyr-console [--com n=PATH]... [--screenshot FILE] [--simulator [SIM-OPTIONS...]]\n"
-    "  --com n=PATH       COMn is the serial device PATH, or tcp://host:port for a remote\n"
-    "                     serial server in raw mode (repeatable; default COMn is the\n"
+    "Usage: kyr-console [OPTION]... [--simulator [KYR-SIM-OPTION]...]\n"
+    "  or:  kyr-console --help | --version\n"
+    "\n"
+    "Options:\n"
+    "  --com n=PATH       COMn is the serial device PATH, or a remote serial server:\n"
+    "                     tcp://host:port (raw) or rfc2217://host:port (telnet, line\n"
+    "                     settings reach the far port) (repeatable; default COMn is the\n"
     "                     platform's own port)\n"
     "  --screenshot FILE  save a picture of the window shortly after start-up, then exit\n"
-    "  --simulator        start kyr-sim --pty (next to this program, or $KYR_SIM) and link\n"
-    "                     COM1 to it; every argument after it goes to kyr-sim\n";
+    "  --simulator        start kyr-sim --pty ($KYR_SIM, else the one beside this program,\n"
+    "                     else the one on the PATH) and link COM1 to it; every argument\n"
+    "                     after it goes to kyr-sim\n"
+    "  --help             show this help and exit\n"
+    "  --version          show the version and exit\n";
 
 int usageError(const std::string& why) {
     std::fprintf(stderr, "kyr-console: %s\n%s", why.c_str(), kUsage);
@@ -40,10 +50,17 @@ int main(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             return 0;
         }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::fputs(kyr::versionText("kyr-console").c_str(), stdout);
+            return 0;
+        }
     }
 
     QApplication app(argc, argv);  // takes Qt's own options (-platform ...) out of argv
     QApplication::setStyle(QStringLiteral("Fusion"));
+    // The installed desktop entry and icon, so that desktops match the window to them.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.kyrconsole.KyrConsole"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.kyrconsole.KyrConsole")));
 
     kyr::PortMap portMap;
     QString screenshot;
@@ -91,6 +108,7 @@ int main(int argc, char** argv) {
         kyr::QtClock clock;
         kyr::QtScheduler scheduler;
         kyr::frmKYRdriver window(port, timer, clock, scheduler);
+        window.setPortNames([&port](int n) { return port.portMap().pathFor(n); });
         timer.setCallback([&window] { window.console().entrytimer_Timer(); });
 
         window.show();

@@ -25,8 +25,12 @@ Readout pixelReadout(float x, float y, std::int16_t displayOffsetX, std::int16_t
     }
     const std::int32_t sample = imageData.sample(px, py);
     return {
-        true, MousePointer::Crosshair,
-        "Pixel position (" + signedText(px) + ", " + signedText(py) + ") = " + signedText(sample)};
+        true,
+        MousePointer::Crosshair,
+        "Pixel position (" + signedText(px) + ", " + signedText(py) + ") = " + signedText(sample),
+        px,
+        py,
+        sample};
 }
 
 }  // namespace kyr

@@ -13,6 +13,10 @@ struct Readout {
     bool changed = false;  // false: leave pointer and status line alone
     MousePointer pointer = MousePointer::Default;
     std::string text;  // empty: leave the status line alone
+    // The pixel read (with the cross-hair only).
+    int column = 0;
+    int row = 0;
+    std::int32_t sample = 0;
 };
 
 // x, y in area pixels; the offsets place image column 0 and row 0 in the area.

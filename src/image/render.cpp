@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "common/format.h"
+#include "image/grey_map.h"
 
 namespace kyr {
 
@@ -20,53 +21,60 @@ std::uint8_t greyLevel(std::int32_t sample, std::int32_t background, float step)
     return static_cast<std::uint8_t>(roundHalfEvenClamped(g, 0, 255));
 }
 
-namespace {
-
-std::int16_t centredOffset(int area, int size) {
+std::int16_t displayOffset(int area, int size) {
     // Truncation toward zero, as integer division does; clamped for absurd sizes.
     const std::int64_t off = (static_cast<std::int64_t>(area) - size) / 2;
     return static_cast<std::int16_t>(std::clamp<std::int64_t>(
         off, std::numeric_limits<std::int16_t>::min(), std::numeric_limits<std::int16_t>::max()));
 }
 
-}  // namespace
-
-RenderResult renderPicture(const PixelArray& src, int width, int height, std::int32_t background,
-                           std::int32_t range) {
-    RenderResult out;
-    out.displayOffsetX = centredOffset(kPictureWidth, width);
-    out.displayOffsetY = centredOffset(kPictureHeight, height);
-
+void drawPictureRows(Picture& picture, const PixelArray& src, int width, int height, int rFirst,
+                     int rLast, const GreyLut& lut) {
     // Image pixel (c, r) lies at area pixel (c + offX, r + offY), 1-based on both sides.
     // Only the part of the image inside the area is visited.
-    const int offX = out.displayOffsetX;
-    const int offY = out.displayOffsetY;
+    const int offX = displayOffset(picture.width, width);
+    const int offY = displayOffset(picture.height, height);
     const int cFirst = std::max(1, 1 - offX);
     const int cLast = static_cast<int>(
-        std::min<std::int64_t>(width, static_cast<std::int64_t>(kPictureWidth) - offX));
-    const int rFirst = std::max(1, 1 - offY);
-    const int rLast = static_cast<int>(
-        std::min<std::int64_t>(height, static_cast<std::int64_t>(kPictureHeight) - offY));
-    if (cFirst > cLast || rFirst > rLast) return out;
+        std::min<std::int64_t>(width, static_cast<std::int64_t>(picture.width) - offX));
+    rFirst = std::max({rFirst, 1, 1 - offY});
+    rLast = static_cast<int>(std::min<std::int64_t>(
+        {rLast, height, static_cast<std::int64_t>(picture.height) - offY}));
+    if (cFirst > cLast || rFirst > rLast) return;
+    if (picture.grey.size() <
+        static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height))
+        return;
 
-    const float step = greyStep(range);
-    const std::uint8_t zeroGrey = greyLevel(0, background, step);  // cells outside the array
-
+    const std::uint8_t zeroGrey = lut[0];  // cells outside the array read as 0
     const int cInArray = std::min(cLast, src.cols());
     for (int r = rFirst; r <= rLast; ++r) {
         std::uint8_t* line =
-            out.picture.grey.data() + static_cast<std::size_t>(r + offY - 1) * kPictureWidth;
+            picture.grey.data() + static_cast<std::size_t>(r + offY - 1) * picture.width;
         const auto cells = src.row(r);
         int c = cFirst;
-        if (!cells.empty()) {
-            for (; c <= cInArray; ++c) {
-                const std::int16_t v = cells[static_cast<std::size_t>(c - 1)];
-                line[c + offX - 1] = greyLevel(PixelArray::toSample(v), background, step);
-            }
+        if (!cells.empty() && c <= cInArray) {
+            lut.map(cells.subspan(static_cast<std::size_t>(c - 1),
+                                  static_cast<std::size_t>(cInArray - c + 1)),
+                    line + (c + offX - 1));
+            c = cInArray + 1;
         }
         for (; c <= cLast; ++c) line[c + offX - 1] = zeroGrey;
     }
+}
+
+RenderResult renderPicture(const PixelArray& src, int width, int height, const GreyLut& lut) {
+    RenderResult out;
+    out.displayOffsetX = displayOffset(kPictureWidth, width);
+    out.displayOffsetY = displayOffset(kPictureHeight, height);
+    drawPictureRows(out.picture, src, width, height, 1, height, lut);
     return out;
+}
+
+RenderResult renderPicture(const PixelArray& src, int width, int height, std::int32_t background,
+                           std::int32_t range) {
+    GreyLut lut;
+    lut.update(background, range, Stretch::Linear);
+    return renderPicture(src, width, height, lut);
 }
 
 Contrast autoContrast(const PixelArray& img, int width, int height) {

@@ -10,6 +10,8 @@
 
 namespace kyr {
 
+class GreyLut;
+
 // The grey step of one drawing: range / 256 rounded to a 32-bit float.
 float greyStep(std::int32_t range);
 
@@ -28,6 +30,16 @@ struct RenderResult {
 // cells outside the array read as 0.
 RenderResult renderPicture(const PixelArray& src, int width, int height, std::int32_t background,
                            std::int32_t range);
+// The same with the greys of a table (any stretch).
+RenderResult renderPicture(const PixelArray& src, int width, int height, const GreyLut& lut);
+
+// The picture-area offsets of a width x height image, as renderPicture sets them.
+std::int16_t displayOffset(int area, int size);
+
+// Draws image rows rFirst..rLast (1-based) into a picture as renderPicture places them,
+// leaving every other area pixel as it is (an image that arrives row by row).
+void drawPictureRows(Picture& picture, const PixelArray& src, int width, int height, int rFirst,
+                     int rLast, const GreyLut& lut);
 
 struct Contrast {
     std::int32_t background = 0;

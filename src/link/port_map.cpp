@@ -23,8 +23,8 @@ std::string PortMap::addMapping(const std::string& option) {
     if (ec != std::errc{} || ptr != num.data() + num.size() || n < 1 || n > 255)
         return "bad port number in \"" + option + "\"";
     const std::string path = option.substr(eq + 1);
-    if (path.rfind("tcp://", 0) == 0 && !parseTcpAddress(path))
-        return "expected tcp://host:port, got \"" + path + "\"";
+    if (isNetworkPath(path) && !parseTcpAddress(path))
+        return "expected " + path.substr(0, path.find(':')) + "://host:port, got \"" + path + "\"";
     mapped_[n] = path;
     return "";
 }
@@ -34,13 +34,22 @@ std::string PortMap::pathFor(int n) const {
     return it != mapped_.end() ? it->second : platformPath(n);
 }
 
+namespace {
+constexpr const char* kTcpPrefix = "tcp://";
+constexpr const char* kRfc2217Prefix = "rfc2217://";
+}  // namespace
+
+bool isNetworkPath(const std::string& path) {
+    return path.rfind(kTcpPrefix, 0) == 0 || path.rfind(kRfc2217Prefix, 0) == 0;
+}
+
 std::optional<TcpAddress> parseTcpAddress(const std::string& path) {
-    const std::string prefix = "tcp://";
-    if (path.rfind(prefix, 0) != 0) return std::nullopt;
-    const std::string rest = path.substr(prefix.size());
+    if (!isNetworkPath(path)) return std::nullopt;
+    TcpAddress a;
+    a.rfc2217 = path.rfind(kRfc2217Prefix, 0) == 0;
+    const std::string rest = path.substr(path.find("://") + 3);
     const auto colon = rest.rfind(':');
     if (colon == std::string::npos || colon == 0) return std::nullopt;
-    TcpAddress a;
     a.host = rest.substr(0, colon);
     if (a.host.size() >= 2 && a.host.front() == '[' && a.host.back() == ']')
         a.host = a.host.substr(1, a.host.size() - 2);

@@ -1,6 +1,7 @@
 #pragma once
 // Where COMn leads on this machine: the platform's own port, or what the user mapped
-// with --com n=PATH (a device path or tcp://host:port). Messages keep the COMn names.
+// with --com n=PATH (a device path, tcp://host:port or rfc2217://host:port). Messages keep
+// the COMn names.
 
 #include <map>
 #include <optional>
@@ -26,8 +27,12 @@ private:
 struct TcpAddress {
     std::string host;
     int port = 0;
+    bool rfc2217 = false;  // telnet with COM-PORT-OPTION rather than raw bytes
 };
-// "tcp://host:port" -> host and port; nullopt for any other text.
+// "tcp://host:port" (raw) or "rfc2217://host:port" -> host and port; nullopt for any other
+// text.
 std::optional<TcpAddress> parseTcpAddress(const std::string& path);
+// The path names a network port (tcp:// or rfc2217://), well formed or not.
+bool isNetworkPath(const std::string& path);
 
 }  // namespace kyr

@@ -1,6 +1,8 @@
 #include "serial_adapters.h"
 
+#include <QDeadlineTimer>
 #include <QMetaObject>
+#include <utility>
 
 #include "link/line_settings.h"
 
@@ -151,6 +153,12 @@ TcpSerialPort::~TcpSerialPort() {
     socket_.abort();
 }
 
+bool TcpSerialPort::noDelay() {
+    // Asks the socket itself, not what was requested.
+    return socket_.state() == QAbstractSocket::ConnectedState &&
+           socket_.socketOption(QAbstractSocket::LowDelayOption).toInt() != 0;
+}
+
 void TcpSerialPort::setPortOpen(bool open) {
     if (!open) {
         lostPending_ = false;
@@ -159,37 +167,144 @@ void TcpSerialPort::setPortOpen(bool open) {
             socket_.flush();
             socket_.disconnectFromHost();
         }
+        telnet_.reset();
+        pending_.clear();
         return;
     }
     if (open_) throw SerialError("port already open");
-    const auto address = parseTcpAddress(path_.toStdString());
-    if (!address) throw SerialError("not a tcp://host:port address: " + path_.toStdString());
+    const std::string path = path_.toStdString();
+    const auto address = parseTcpAddress(path);
+    if (!address)
+        throw SerialError("not a tcp://host:port or rfc2217://host:port address: " + path);
     lostPending_ = false;
+    telnet_.reset();
+    pending_.clear();
     if (socket_.state() != QAbstractSocket::UnconnectedState) socket_.abort();
     socket_.connectToHost(QString::fromStdString(address->host),
                           static_cast<quint16>(address->port));
-    // The only wait in the link: a bounded one, when the user asked for this port.
+    // The only waits in the link: bounded ones, when the user asked for this port or for
+    // new settings.
     if (!socket_.waitForConnected(connectTimeoutMs_)) {
         const std::string why = socket_.errorString().toStdString();
         socket_.abort();
-        throw SerialError(path_.toStdString() + ": " + why);
+        throw SerialError(path + ": " + why);
     }
     socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    if (address->rfc2217) {
+        try {
+            openTelnet();
+        } catch (const SerialError&) {
+            socket_.abort();
+            telnet_.reset();
+            pending_.clear();
+            throw;
+        }
+    }
     open_ = true;
+    deliverLater();
+}
+
+void TcpSerialPort::deliverLater() {
+    // Line bytes that came in with the server's answers get a receive event of their own.
+    if (pending_.empty()) return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (open_ && !pending_.empty()) raise(kCommEventReceive);
+        },
+        Qt::QueuedConnection);
+}
+
+void TcpSerialPort::openTelnet() {
+    telnet_.emplace();
+    writeWire(telnet_->start());
+    awaitServer([this] { return telnet_->negotiation() != Rfc2217Client::Negotiation::Pending; },
+                "the server did not answer the telnet negotiation");
+    if (telnet_->negotiation() == Rfc2217Client::Negotiation::Refused)
+        throw SerialError(path_.toStdString() + ": " + telnet_->refusal());
+    sendSettings(lineSettings());
+}
+
+void TcpSerialPort::applySettings(const LineSettings& settings) {
+    if (!open_ || !telnet_) return;
+    try {
+        sendSettings(settings);
+    } catch (const SerialError&) {
+        deliverLater();
+        throw;
+    }
+    deliverLater();
+}
+
+void TcpSerialPort::sendSettings(const LineSettings& settings) {
+    writeWire(telnet_->requestSettings(settings));
+    awaitServer([this] { return !telnet_->settingsPending(); },
+                "the server did not answer the line settings " + lineSettingsText(settings));
+    if (!telnet_->settingsFault().empty())
+        throw SerialError(path_.toStdString() + ": " + telnet_->settingsFault());
+}
+
+void TcpSerialPort::awaitServer(const std::function<bool()>& done, const std::string& what) {
+    // Line bytes arriving meanwhile are kept for the next receive event; the console is not
+    // called back from inside its own call.
+    struct Waiting {
+        bool& flag;
+        explicit Waiting(bool& f) : flag(f) { flag = true; }
+        ~Waiting() { flag = false; }
+    } waiting(waiting_);
+    const QDeadlineTimer deadline(replyTimeoutMs_);
+    pump();
+    while (!done()) {
+        if (socket_.state() != QAbstractSocket::ConnectedState)
+            throw SerialError(path_.toStdString() + ": the server closed the connection");
+        if (deadline.hasExpired())
+            throw SerialError(path_.toStdString() + ": " + what + " within " +
+                              std::to_string(replyTimeoutMs_) + " ms");
+        socket_.waitForReadyRead(static_cast<int>(deadline.remainingTime()));
+        pump();
+    }
+}
+
+bool TcpSerialPort::pump() {
+    if (!telnet_) return socket_.bytesAvailable() > 0;
+    const QByteArray wire = socket_.readAll();
+    if (wire.isEmpty()) return false;
+    const std::size_t before = pending_.size();
+    std::vector<std::uint8_t> reply;
+    telnet_->receive(std::span(reinterpret_cast<const std::uint8_t*>(wire.constData()),
+                               static_cast<std::size_t>(wire.size())),
+                     pending_, reply);
+    if (!reply.empty()) writeWire(reply);
+    return pending_.size() > before;
+}
+
+void TcpSerialPort::writeWire(const std::vector<std::uint8_t>& wire) {
+    socket_.write(reinterpret_cast<const char*>(wire.data()), static_cast<qint64>(wire.size()));
+    socket_.flush();
 }
 
 std::vector<std::uint8_t> TcpSerialPort::input() {
     if (!open_) return {};
-    return toBytes(socket_.readAll());
+    if (!telnet_) return toBytes(socket_.readAll());
+    pump();
+    return std::exchange(pending_, {});
 }
 
 void TcpSerialPort::output(std::span<const std::uint8_t> bytes) {
     if (!open_ || bytes.empty()) return;
-    socket_.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+    if (!telnet_) {
+        socket_.write(reinterpret_cast<const char*>(bytes.data()),
+                      static_cast<qint64>(bytes.size()));
+        return;
+    }
+    std::vector<std::uint8_t> wire;
+    Rfc2217Client::encodeData(bytes, wire);
+    socket_.write(reinterpret_cast<const char*>(wire.data()), static_cast<qint64>(wire.size()));
 }
 
 void TcpSerialPort::onReadyRead() {
-    if (!open_) return;
+    if (waiting_) return;  // awaitServer reads for itself
+    if (!pump() || !open_) return;
     raise(kCommEventReceive);
 }
 
@@ -204,6 +319,8 @@ void TcpSerialPort::closeLostPort() {
     lostPending_ = false;
     open_ = false;
     socket_.abort();
+    telnet_.reset();
+    pending_.clear();
     raise(kCommEventDeviceLost);
 }
 
@@ -215,7 +332,8 @@ RoutingSerialPort::~RoutingSerialPort() = default;
 
 RoutingSerialPort::Backend RoutingSerialPort::backend() const {
     if (active_ == nullptr) return Backend::None;
-    return active_ == tcp_.get() ? Backend::Tcp : Backend::Serial;
+    if (active_ != tcp_.get()) return Backend::Serial;
+    return path_.rfind("rfc2217://", 0) == 0 ? Backend::Rfc2217 : Backend::Tcp;
 }
 
 void RoutingSerialPort::setSettings(const std::string& settings) {
@@ -258,7 +376,7 @@ void RoutingSerialPort::setPortOpen(bool open) {
     if (portOpen()) throw SerialError("port already open");
     const std::string path = map_.pathFor(commPort_);
     SerialPort* chosen = nullptr;
-    if (path.rfind("tcp://", 0) == 0) {
+    if (isNetworkPath(path)) {
         if (!tcp_) {
             tcp_ = std::make_unique<TcpSerialPort>();
             tcp_->setOnComm([this] { forward(tcp_.get()); });

@@ -1,16 +1,19 @@
 #pragma once
-// The serial component behind the console: a real serial line (QSerialPort), a raw TCP
-// connection to a remote serial server (tcp://host:port), and the router that turns COMn
-// into one of them through the port map.
+// The serial component behind the console: a real serial line (QSerialPort), a connection
+// to a remote serial server (tcp://host:port raw, rfc2217://host:port telnet), and the router
+// that turns COMn into one of them through the port map.
 
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
 #include <QTcpSocket>
+#include <functional>
 #include <memory>
+#include <optional>
 
 #include "link/basic_serial_port.h"
 #include "link/port_map.h"
+#include "link/rfc2217.h"
 
 namespace kyr {
 
@@ -46,26 +49,45 @@ class QtSerialPort : public QObject, public BasicSerialPort {
     bool lostPending_ = false;
 };
 
-// A raw byte stream to tcp://host:port (a serial server in raw mode). Line settings are
-// validated but have no meaning here.
+// A connection to a remote serial server: raw bytes (tcp://host:port; line settings are
+// validated but mean nothing there) or telnet with RFC 2217 (rfc2217://host:port; line
+// settings go to the far port and the server's answers are checked). Nagle's algorithm is
+// off either way: the protocol waits for every answer, so every delayed write costs a row.
 class TcpSerialPort : public QObject, public BasicSerialPort {
     Q_OBJECT
   public:
     explicit TcpSerialPort(QString path = {}, QObject* parent = nullptr);
     ~TcpSerialPort() override;
 
-    // "tcp://host:port"; set while the port is closed.
+    // "tcp://host:port" or "rfc2217://host:port"; set while the port is closed.
     void setPath(const QString& path) { path_ = path; }
     QString path() const { return path_; }
     // How long opening may wait for the connection.
     void setConnectTimeout(int ms) { connectTimeoutMs_ = ms; }
+    // How long opening and a change of settings wait for the server's telnet answers.
+    void setReplyTimeout(int ms) { replyTimeoutMs_ = ms; }
+    // TCP_NODELAY as the socket has it (false while closed).
+    bool noDelay();
 
     void setPortOpen(bool open) override;
     bool portOpen() const override { return open_; }
     std::vector<std::uint8_t> input() override;
     void output(std::span<const std::uint8_t> bytes) override;
 
+  protected:
+    void applySettings(const LineSettings& settings) override;
+
   private:
+    void openTelnet();
+    void sendSettings(const LineSettings& settings);
+    // Blocks (bounded by the reply timeout) until `done`; throws SerialError saying `what`
+    // did not come.
+    void awaitServer(const std::function<bool()>& done, const std::string& what);
+    // Reads the socket; with telnet, decodes into pending_ and answers the server. True
+    // when new line bytes came.
+    bool pump();
+    void writeWire(const std::vector<std::uint8_t>& wire);
+    void deliverLater();
     void onReadyRead();
     void onGone();
     void closeLostPort();
@@ -73,15 +95,19 @@ class TcpSerialPort : public QObject, public BasicSerialPort {
     QTcpSocket socket_;
     QString path_;
     int connectTimeoutMs_ = 3000;
+    int replyTimeoutMs_ = 3000;
     bool open_ = false;
     bool lostPending_ = false;
+    bool waiting_ = false;
+    std::optional<Rfc2217Client> telnet_;
+    std::vector<std::uint8_t> pending_;  // telnet: line bytes not yet read
 };
 
 // The one port object the console gets: on open, COMn is looked up in the port map and the
 // operation goes to the serial or the TCP backend; everything else is forwarded.
 class RoutingSerialPort : public SerialPort {
   public:
-    enum class Backend { None, Serial, Tcp };
+    enum class Backend { None, Serial, Tcp, Rfc2217 };
 
     explicit RoutingSerialPort(PortMap map = {});
     ~RoutingSerialPort() override;

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcessEnvironment>
+#include <QStandardPaths>
 #include <cstdio>
 
 namespace kyr {
@@ -27,7 +28,8 @@ QString SimulatorProcess::locate(const QString& applicationDir) {
         const QFileInfo info(candidate);
         if (info.isFile() && info.isExecutable()) return QDir::cleanPath(info.absoluteFilePath());
     }
-    return {};
+    // Installed apart from the console (another prefix): the one the shell would run.
+    return QStandardPaths::findExecutable(QStringLiteral("kyr-sim"));
 }
 
 QString SimulatorProcess::start(const QString& program, const QStringList& extraArgs,

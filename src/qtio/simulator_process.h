@@ -15,7 +15,8 @@ class SimulatorProcess {
     SimulatorProcess(const SimulatorProcess&) = delete;
     SimulatorProcess& operator=(const SimulatorProcess&) = delete;
 
-    // Where kyr-sim is: $KYR_SIM, else next to this program, else ../sim/kyr-sim from it.
+    // Where kyr-sim is: $KYR_SIM, else next to this program, else ../sim/kyr-sim from it
+    // (the build folder), else on the PATH; "" if nowhere.
     static QString locate(const QString& applicationDir);
 
     // Starts the program with "--pty" and the extra arguments and waits (bounded) for the

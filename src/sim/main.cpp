@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/version.h"
 #include "sim/sim_control.h"
 #include "sim/sim_device.h"
 #include "sim/sim_serve.h"
@@ -13,15 +14,16 @@ namespace {
 void usage(std::FILE* f) {
     std::fprintf(
         f,
-        "Usage: kyr-sim [--pty | --tcp PORT] [--seed N] [--baud N] [--junk R] [--corrupt R]\n"
-        "               [--drop R] [--split] [--raw-rows] [--buffers LIST] [--idle-updates]\n"
-        "               [--verbose]\n"
+        "Usage: kyr-sim [OPTION]...\n"
+        "  or:  kyr-sim --help | --version\n"
         "\n"
         "Plays the KYR camera on a serial line for the console. The first line printed is\n"
-        "the line to open: a pseudo-terminal path (--pty, the default) or\n"
-        "tcp://127.0.0.1:PORT (--tcp PORT; 0 picks a free port). The simulator ends when\n"
-        "its standard input ends, on \"quit\", or on SIGTERM/SIGINT.\n"
+        "the line to open: a pseudo-terminal path or tcp://127.0.0.1:PORT. The simulator\n"
+        "ends when its standard input ends, on \"quit\", or on SIGTERM/SIGINT.\n"
         "\n"
+        "Options:\n"
+        "  --pty            serve on a pseudo-terminal (the default)\n"
+        "  --tcp PORT       serve on a loopback TCP port instead; 0 picks a free port\n"
         "  --seed N         images and faults repeat from this seed (default 1)\n"
         "  --baud N         pace the line at N baud both ways (N/11 bytes per second); 0 = none\n"
         "  --junk R         chance 0 <= R < 1 of noise bytes before an answer\n"
@@ -32,8 +34,11 @@ void usage(std::FILE* f) {
         "  --buffers LIST   filled flash buffers, e.g. 0,3,7 or none (default 0,1,2,3,4)\n"
         "  --idle-updates   the main screen refreshes its sensor reading every 2 s when idle\n"
         "  --verbose        report connections on standard error\n"
+        "  --help           show this help and exit\n"
+        "  --version        show the version and exit\n"
         "\n"
-        "Commands on standard input, one per line, each answered by \"ok\" or \"error: ...\":\n%s",
+        "Commands on standard input, one per line:\n%s"
+        "Each is answered by a few lines that end with \"ok\" or \"error: ...\".\n",
         kyr::sim::controlHelp());
 }
 
@@ -62,6 +67,9 @@ int main(int argc, char** argv) {
         long n = 0;
         if (a == "--help" || a == "-h") {
             usage(stdout);
+            return 0;
+        } else if (a == "--version") {
+            std::fputs(kyr::versionText("kyr-sim").c_str(), stdout);
             return 0;
         } else if (a == "--pty") {
             serveOptions.tcp = false;

@@ -347,7 +347,7 @@ TEST_F(KyrctlOffline, UsageErrorsExitWithTwoAndSayWhy) {
     EXPECT_EQ(dir.names(), std::vector<std::string>{"in.KYR"});  // nothing was written
     const RunResult help = runKyrctl({"--help"});
     EXPECT_EQ(help.exitCode, 0);
-    EXPECT_TRUE(contains(help.out, "usage: kyrctl"));
+    EXPECT_TRUE(contains(help.out, "Usage: kyrctl"));
     EXPECT_TRUE(contains(help.out, ".fits, .fit or .fts (FITS")) << help.out;
 }
 

@@ -79,7 +79,14 @@ TEST_F(ConsoleTest, BaudMenuAppliesOneStopBitAtOnceAndEstablishLinkUsesTwo) {
 
 TEST_F(ConsoleTest, EstablishLinkToMissingPortClosesOldOneAndRefusesLaterSends) {
     startLinked();
+    // Front ends hear the port's own reason beside the console's message.
+    struct Reasons : ConsoleEvents {
+        std::vector<std::string> seen;
+        void portError(const std::string& reason) override { seen.push_back(reason); }
+    } reasons;
+    con.setEvents(&reasons);
     con.mnuestablishlink3_Click();
+    EXPECT_EQ(reasons.seen, std::vector<std::string>{"no such port"});
     EXPECT_EQ(port.closeCount, 1);
     EXPECT_FALSE(port.portOpen());
     EXPECT_FALSE(con.link.portOpen);

@@ -53,11 +53,11 @@ QByteArray PtyPair::readAvailable() {
     return out;
 }
 
-PtyPair::Line PtyPair::line() const {
-    // On a pseudo-terminal the master reports the slave's settings.
+namespace {
+PtyPair::Line lineOfFd(int fd) {
     termios t{};
-    Line l;
-    if (::tcgetattr(master_, &t) != 0) return l;
+    PtyPair::Line l;
+    if (fd < 0 || ::tcgetattr(fd, &t) != 0) return l;
     switch (::cfgetospeed(&t)) {
         case B9600:
             l.baud = 9600;
@@ -94,6 +94,19 @@ PtyPair::Line PtyPair::line() const {
             break;
     }
     l.stopBits = (t.c_cflag & CSTOPB) ? 2 : 1;
+    return l;
+}
+}  // namespace
+
+PtyPair::Line PtyPair::line() const {
+    // On a pseudo-terminal the master reports the slave's settings.
+    return lineOfFd(master_);
+}
+
+PtyPair::Line PtyPair::lineOf(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    const Line l = lineOfFd(fd);
+    if (fd >= 0) ::close(fd);
     return l;
 }
 

@@ -27,6 +27,8 @@ class PtyPair {
         int stopBits = 0;
     };
     Line line() const;
+    // The line settings of any terminal device, read as stty -F does.
+    static Line lineOf(const std::string& path);
     // The device goes away.
     void closeMaster();
 

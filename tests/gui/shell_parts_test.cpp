@@ -57,14 +57,19 @@ TEST(SimulatorProcessTest, ReadsTheFirstLineAndEndsTheChildWithTheConsole) {
     EXPECT_FALSE(missing.error().isEmpty());
 }
 
-TEST(SimulatorProcessTest, LocatesTheSimulatorByEnvironmentThenBesideTheProgram) {
+TEST(SimulatorProcessTest, LocatesTheSimulatorByEnvironmentThenBesideTheProgramThenOnThePath) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QByteArray saved = qgetenv("KYR_SIM");
+    const QByteArray savedPath = qgetenv("PATH");
     qunsetenv("KYR_SIM");
     const QString bin = dir.filePath(QStringLiteral("gui"));
     ASSERT_TRUE(QDir().mkpath(bin));
+    ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("path"))));
+    qputenv("PATH", QFile::encodeName(dir.filePath(QStringLiteral("path"))));
     EXPECT_EQ(SimulatorProcess::locate(bin), QString());
+    const QString onPath = writeScript(dir, "path/kyr-sim", "exit 0\n");
+    EXPECT_EQ(SimulatorProcess::locate(bin), QDir::cleanPath(onPath));
     ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("sim"))));
     const QString sibling = writeScript(dir, "sim/kyr-sim", "exit 0\n");
     EXPECT_EQ(SimulatorProcess::locate(bin), QDir::cleanPath(sibling));
@@ -72,6 +77,7 @@ TEST(SimulatorProcessTest, LocatesTheSimulatorByEnvironmentThenBesideTheProgram)
     EXPECT_EQ(SimulatorProcess::locate(bin), QDir::cleanPath(beside));
     qputenv("KYR_SIM", "/opt/elsewhere/kyr-sim");
     EXPECT_EQ(SimulatorProcess::locate(bin), QStringLiteral("/opt/elsewhere/kyr-sim"));
+    qputenv("PATH", savedPath);
     if (saved.isNull())
         qunsetenv("KYR_SIM");
     else

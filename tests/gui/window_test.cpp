@@ -20,6 +20,7 @@
 
 #include "event_wait.h"
 #include "fakes/fakes.h"
+#include "window_fixture.h"
 #include "qtio/host_text.h"
 #include "gui/picture_area.h"
 #include "link/packet.h"
@@ -35,35 +36,6 @@ QString captionOf(QObject* o) {
     if (auto* t = qobject_cast<QPlainTextEdit*>(o)) return t->toPlainText();
     if (auto* w = qobject_cast<QWidget*>(o)) return w->windowTitle();
     return {};
-}
-
-struct Window {
-    Window() : w(port, timer, clock, scheduler) { w.show(); }
-    template <class T = QObject>
-    T* find(const char* name) {
-        return w.findChild<T*>(QLatin1String(name));
-    }
-    QAction* action(const char* name) { return find<QAction>(name); }
-    QAbstractButton* button(const char* name) { return find<QAbstractButton>(name); }
-    QString text(const char* name) { return find<QPlainTextEdit>(name)->toPlainText(); }
-
-    FakeSerialPort port;
-    FakeReplyTimer timer;
-    FakeClock clock;
-    FakeScheduler scheduler;
-    frmKYRdriver w;
-};
-
-// Acts on the modal dialog once its nested event loop runs.
-void whenModal(std::function<void(QWidget*)> act, int triesLeft = 500) {
-    QTimer::singleShot(2, [act = std::move(act), triesLeft]() mutable {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal == nullptr || !modal->isVisible()) {
-            if (triesLeft > 0) whenModal(std::move(act), triesLeft - 1);
-            return;
-        }
-        act(modal);
-    });
 }
 
 TEST(WindowTest, EveryControlAndMenuItemExistsWithItsCaption) {
@@ -275,12 +247,14 @@ TEST(WindowTest, PictureAreaShowsImagePixelsOneToOneAndReportsMovesInThem) {
 
     std::vector<std::pair<float, float>> moves;
     area->setMouseMoveHandler([&](float x, float y) { moves.push_back({x, y}); });
+    // The screen pixel 63, 53 shows the area's 0-based pixel 61, 51: area pixel 62, 52 as the
+    // area numbers them from 1.
     QMouseEvent move(QEvent::MouseMove, QPointF(63, 53), QPointF(63, 53), Qt::NoButton,
                      Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(area, &move);
     ASSERT_EQ(moves.size(), 1u);
-    EXPECT_FLOAT_EQ(moves[0].first, 61.0f);
-    EXPECT_FLOAT_EQ(moves[0].second, 51.0f);
+    EXPECT_FLOAT_EQ(moves[0].first, 62.0f);
+    EXPECT_FLOAT_EQ(moves[0].second, 52.0f);
 }
 
 TEST(WindowTest, DrawnImageIsReadOutUnderTheMouse) {
@@ -306,12 +280,13 @@ TEST(WindowTest, DrawnImageIsReadOutUnderTheMouse) {
                       Qt::NoButton, Qt::NoModifier);
         QApplication::sendEvent(w, &e);
     };
-    moveTo(area, b + 61, b + 51);
+    // The readout names the pixel drawn under the pointer.
+    moveTo(area, b + 60, b + 50);
     EXPECT_EQ(win.text("PCtext"), QStringLiteral("Pixel position ( 1,  1) =  65534"));
     EXPECT_EQ(win.w.cursor().shape(), Qt::CrossCursor);
-    moveTo(area, b + 60, b + 51);  // left of column 1
+    moveTo(area, b + 59, b + 50);  // left of column 1
     EXPECT_EQ(win.w.cursor().shape(), Qt::ArrowCursor);
-    moveTo(area, b + 260, b + 150);
+    moveTo(area, b + 259, b + 149);
     EXPECT_EQ(win.text("PCtext"), QStringLiteral("Pixel position ( 200,  100) =  0"));
     EXPECT_EQ(win.w.cursor().shape(), Qt::CrossCursor);
     moveTo(win.w.centralWidget(), 300, 430);  // over the form, outside the controls
@@ -329,14 +304,16 @@ TEST(WindowTest, PointerProgressAndTheFormsMouseMove) {
     QApplication::sendEvent(form, &move);
     EXPECT_EQ(win.w.cursor().shape(), Qt::ArrowCursor);
 
+    // The progress bar follows the console's outcomes: rows of an image, pages of an upload.
     auto* bar = win.w.findChild<QProgressBar*>(QStringLiteral("progress"));
     ASSERT_NE(bar, nullptr);
     EXPECT_TRUE(bar->isHidden());
-    win.w.setProgress(12, 200);
+    ConsoleEvents& events = win.w.console().events();
+    events.uploadProgress(12, 200);
     EXPECT_FALSE(bar->isHidden());
     EXPECT_EQ(bar->maximum(), 200);
     EXPECT_EQ(bar->value(), 12);
-    win.w.setProgress(0, 0);
+    events.uploadDone();
     EXPECT_TRUE(bar->isHidden());
 }
 
@@ -386,6 +363,8 @@ TEST(WindowTest, ModalPromptsMessagesAndTheContrastDialog) {
     EXPECT_EQ(range, "");
     EXPECT_FALSE(contrast->isVisible());
 
+    // Escape, Cancel and the close box give the old values back.
+    range = " 4096";
     whenModal([&](QWidget* modal) {
         contrast->findChild<QLineEdit*>(QStringLiteral("txtrange"))->setText(QStringLiteral("77"));
         QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
@@ -393,12 +372,21 @@ TEST(WindowTest, ModalPromptsMessagesAndTheContrastDialog) {
     });
     win.w.showContrastDialog(background, range);
     EXPECT_EQ(background, "250");
-    EXPECT_EQ(range, "77");
+    EXPECT_EQ(range, " 4096");
     EXPECT_FALSE(contrast->isVisible());
 
-    whenModal([&](QWidget*) { contrast->close(); });
+    whenModal([&](QWidget*) {
+        contrast->findChild<QLineEdit*>(QStringLiteral("txtrange"))->setText(QStringLiteral("77"));
+        contrast->findChild<QAbstractButton*>(QStringLiteral("cmdcancel"))->click();
+    });
     win.w.showContrastDialog(background, range);
-    EXPECT_EQ(range, "77");
+    EXPECT_EQ(range, " 4096");
+    whenModal([&](QWidget*) {
+        contrast->findChild<QLineEdit*>(QStringLiteral("txtrange"))->setText(QStringLiteral("77"));
+        contrast->close();
+    });
+    win.w.showContrastDialog(background, range);
+    EXPECT_EQ(range, " 4096");
     EXPECT_FALSE(contrast->isVisible());
 }
 

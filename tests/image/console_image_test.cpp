@@ -272,6 +272,32 @@ TEST_F(ConsoleImage, AutoContrastWithoutAnImageChangesNothing) {
     EXPECT_EQ(ui.status, "No image to adjust: download or load an image first");
 }
 
+TEST_F(ConsoleImage, StretchAndZscaleChangeOnlyWhatIsShown) {
+    con.image.imageData.recreate(320, 200);
+    for (int r = 1; r <= 200; ++r)
+        for (int c = 1; c <= 320; ++c)
+            con.image.imageData.setCell(c, r, static_cast<std::int16_t>(1000 + c));
+    con.image.imageWidth = 320;
+    con.image.imageHeight = 200;
+    const PixelArray samples = con.image.imageData;
+    con.display.background = 1000;
+    con.display.range = 512;
+    con.display.stretch = Stretch::SquareRoot;
+    con.renderImage();
+    EXPECT_EQ(con.display.picture.at(255, 0), 181);  // sample 1256: t = 0.5
+    EXPECT_EQ(ui.picture, con.display.picture);
+
+    con.mnuautocontrastzscale_Click();
+    EXPECT_EQ(con.display.background, 1001);
+    EXPECT_EQ(con.display.range, 319);
+    EXPECT_EQ(ui.status, "Background = 1001\r\nRange = 319");
+    EXPECT_EQ(con.image.imageData, samples);
+
+    con.image.imageWidth = 0;
+    con.mnuautocontrastzscale_Click();
+    EXPECT_EQ(ui.status, "No image to adjust: download or load an image first");
+}
+
 TEST_F(ConsoleImage, MouseMoveReadout) {
     con.image.imageData.recreate(200, 100);
     con.image.imageData.setCell(1, 1, -2);

@@ -215,7 +215,16 @@ TEST(PortMap, DefaultsAndUserMappings) {
     ASSERT_TRUE(a);
     EXPECT_EQ(a->host, "observatory-pc");
     EXPECT_EQ(a->port, 3001);
+    EXPECT_FALSE(a->rfc2217);
     EXPECT_FALSE(parseTcpAddress("/dev/ttyS0"));
+
+    EXPECT_EQ(m.addMapping("4=rfc2217://[::1]:3002"), "");
+    EXPECT_EQ(m.addMapping("5=rfc2217://observatory-pc"), "expected rfc2217://host:port, got \"rfc2217://observatory-pc\"");
+    a = parseTcpAddress(m.pathFor(4));
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->host, "::1");
+    EXPECT_EQ(a->port, 3002);
+    EXPECT_TRUE(a->rfc2217);
 }
 
 }  // namespace

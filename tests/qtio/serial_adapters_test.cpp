@@ -167,6 +167,7 @@ TEST(TcpSerialPortTest, CarriesBytesBothWaysAndReportsTheServerGoingAwayOnce) {
 
     port.setPortOpen(true);
     ASSERT_TRUE(port.portOpen());
+    EXPECT_TRUE(port.noDelay());  // every request is a small write the device waits for
     QTcpSocket* remote = peer.accept();
     ASSERT_NE(remote, nullptr);
 
@@ -221,6 +222,20 @@ TEST(TcpSerialPortTest, RefusedConnectionAndBadAddressFailToOpen) {
 
     TcpSerialPort bad(QStringLiteral("tcp://nohost"));
     EXPECT_THROW(bad.setPortOpen(true), SerialError);
+
+    // A server that takes the connection but never answers the telnet negotiation.
+    TcpPeer silent;
+    const std::string path = "rfc2217" + silent.path.substr(3);
+    TcpSerialPort mute(QString::fromStdString(path));
+    mute.setReplyTimeout(200);
+    try {
+        mute.setPortOpen(true);
+        ADD_FAILURE() << "opened";
+    } catch (const SerialError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  path + ": the server did not answer the telnet negotiation within 200 ms");
+    }
+    EXPECT_FALSE(mute.portOpen());
 }
 
 TEST(RoutingSerialPortTest, PicksTheBackendByTheMappingAndForwardsEverything) {

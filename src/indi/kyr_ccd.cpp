@@ -1,0 +1,778 @@
+#include "indi/kyr_ccd.h"
+
+#include <fitsio.h>
+#include <indilogger.h>
+#include <indistandardproperty.h>
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <mutex>
+
+#include "files/file_io.h"
+#include "files/fits_cards.h"
+#include "link/line_settings.h"
+
+namespace kyr::indi {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kKyrTab = "KYR";
+constexpr int kFullWidth = 320, kFullHeight = 200;
+// Until a header tells: the pixel size of the first readout mode.
+constexpr double kDefaultPixelMicrons = 7.4;
+// A row request on the line: the frame around its 8-byte payload.
+constexpr int kRowRequestBytes = 14;
+
+struct KeyItem {
+    const char* name;
+    const char* label;
+    void (Console::*click)();
+};
+// The front panel but Turbo, which is a toggle of its own.
+constexpr KeyItem kKeys[15] = {
+    {"FOCUS", "Focus", &Console::cmdfocus_Click},
+    {"IMAGE", "Image", &Console::cmdimage_Click},
+    {"MONITOR", "Monitor", &Console::cmdmonitor_Click},
+    {"PARAMETER", "Parameter", &Console::cmdparameter_Click},
+    {"SETUP", "Setup", &Console::cmdsetup_Click},
+    {"VALUE", "Value", &Console::cmdvalue_Click},
+    {"INTERRUPT", "Interrupt", &Console::cmdinterrupt_Click},
+    {"CALIBRATE", "Calibrate", &Console::cmdcalibrate_Click},
+    {"TRACK", "Track", &Console::cmdtrack_Click},
+    {"DISPLAY", "Display", &Console::cmddisplay_Click},
+    {"FILE_OPS", "File Ops", &Console::cmdfileops_Click},
+    {"UP", "Up", &Console::cmdup_Click},
+    {"DOWN", "Down", &Console::cmddown_Click},
+    {"LEFT", "Left", &Console::cmdleft_Click},
+    {"RIGHT", "Right", &Console::cmdright_Click},
+};
+
+// The speeds of the console's baud menu, by its item code.
+int baudCode(std::uint32_t baud) {
+    switch (baud) {
+        case 115200:
+            return 1;
+        case 57600:
+            return 2;
+        case 38400:
+            return 3;
+        case 19200:
+            return 4;
+        case 9600:
+            return 5;
+        default:
+            return 0;
+    }
+}
+
+std::string numberText(double v) {
+    char buf[32];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
+}
+
+std::string timeStamp() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y%m%d-%H%M%S", &local);
+    return buf;
+}
+
+// A serial line that does not go looking for the device on every other port of the machine
+// unless the user asks for it.
+class KyrSerial : public Connection::Serial {
+  public:
+    explicit KyrSerial(INDI::DefaultDevice* dev) : Connection::Serial(dev) {
+        int index = -1;
+        if (IUGetConfigOnSwitchIndex(dev->getDeviceName(), INDI::SP::DEVICE_AUTO_SEARCH, &index) !=
+            0) {
+            AutoSearchS[INDI::DefaultDevice::INDI_ENABLED].s = ISS_OFF;
+            AutoSearchS[INDI::DefaultDevice::INDI_DISABLED].s = ISS_ON;
+        }
+    }
+};
+
+}  // namespace
+
+std::string displayUtf8(const std::string& bytes) {
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (unsigned char c : bytes) {
+        if (c < 0x20 || c == 0x7F) {
+            out += '?';
+        } else if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------- construction
+
+KyrCcd::KyrCcd()
+    : ui_([this](IndiUi::Level level, const std::string& text) {
+          switch (level) {
+              case IndiUi::Level::Debug:
+                  LOGF_DEBUG("%s", text.c_str());
+                  break;
+              case IndiUi::Level::Info:
+                  LOGF_INFO("%s", text.c_str());
+                  break;
+              case IndiUi::Level::Error:
+                  LOGF_ERROR("%s", text.c_str());
+                  break;
+          }
+      }),
+      con_(port_, ui_, timer_, clock_, scheduler_) {
+    setVersion(2, 10);
+    con_.setEvents(this);
+    con_.files.cutInFileNameOnly = true;
+    timer_.setCallback([this] { con_.entrytimer_Timer(); });
+    // Without a save folder, Download All still publishes every image; its files go nowhere.
+    con_.setFileWriter([this](const fs::path& path, std::span<const std::uint8_t> bytes) {
+        return savingFiles() ? writeNewFile(path, bytes) : std::string();
+    });
+}
+
+KyrCcd::~KyrCcd() {
+    con_.setEvents(nullptr);
+    timer_.setCallback(nullptr);
+}
+
+bool KyrCcd::initProperties() {
+    INDI::CCD::initProperties();
+    SetCCDCapability(CCD_CAN_ABORT);
+    PrimaryCCD.setMinMaxStep("CCD_EXPOSURE", "CCD_EXPOSURE_VALUE", 0.01, 3600, 0.01, false);
+    SetCCDParams(kFullWidth, kFullHeight, 16, kDefaultPixelMicrons, kDefaultPixelMicrons);
+    PrimaryCCD.setFrameBufferSize(kFullWidth * kFullHeight * 2);
+    addCaptureFormat({"INDI_MONO", "Mono", 16, true, true});
+
+    const char* dev = getDeviceName();
+    for (int i = 0; i < 15; ++i) IUFillSwitch(&KeyS[i], kKeys[i].name, kKeys[i].label, ISS_OFF);
+    IUFillSwitchVector(&KeySP, KeyS, 15, dev, "KYR_KEYS", "Keys", kKyrTab, IP_RW, ISR_ATMOST1, 60,
+                       IPS_IDLE);
+    IUFillSwitch(&TurboS[0], "TURBO_ON", "On", ISS_OFF);
+    IUFillSwitch(&TurboS[1], "TURBO_OFF", "Off", ISS_ON);
+    IUFillSwitchVector(&TurboSP, TurboS, 2, dev, "KYR_TURBO", "Turbo", kKyrTab, IP_RW, ISR_1OFMANY,
+                       60, IPS_IDLE);
+    IUFillText(&DisplayT[0], "LINE1", "Line 1", "");
+    IUFillText(&DisplayT[1], "LINE2", "Line 2", "");
+    IUFillTextVector(&DisplayTP, DisplayT, 2, dev, "KYR_DISPLAY", "Display", kKyrTab, IP_RO, 60,
+                     IPS_IDLE);
+    IUFillSwitch(&DownloadAllS[0], "DOWNLOAD_ALL_START", "Start", ISS_OFF);
+    IUFillSwitch(&DownloadAllS[1], "DOWNLOAD_ALL_ABORT", "Abort", ISS_OFF);
+    IUFillSwitchVector(&DownloadAllSP, DownloadAllS, 2, dev, "KYR_DOWNLOAD_ALL", "Download All",
+                       kKyrTab, IP_RW, ISR_ATMOST1, 60, IPS_IDLE);
+    IUFillSwitch(&AutoDownloadS[0], "INDI_ENABLED", "On", ISS_OFF);
+    IUFillSwitch(&AutoDownloadS[1], "INDI_DISABLED", "Off", ISS_ON);
+    IUFillSwitchVector(&AutoDownloadSP, AutoDownloadS, 2, dev, "KYR_AUTO_DOWNLOAD", "Auto download",
+                       kKyrTab, IP_RW, ISR_1OFMANY, 60, IPS_IDLE);
+    IUFillText(&SaveT[0], "FOLDER", "Folder", "");
+    IUFillTextVector(&SaveTP, SaveT, 1, dev, "KYR_SAVE", "Save folder", kKyrTab, IP_RW, 60,
+                     IPS_IDLE);
+    IUFillSwitch(&UnitsS[0], "INCHES", "Inches", ISS_ON);
+    IUFillSwitch(&UnitsS[1], "CENTIMETERS", "Centimeters", ISS_OFF);
+    IUFillSwitchVector(&UnitsSP, UnitsS, 2, dev, "KYR_UNITS", "Units", kKyrTab, IP_RW, ISR_1OFMANY,
+                       60, IPS_IDLE);
+    IUFillNumber(&OpticsN[0], "FOCAL_LENGTH", "Focal length", "%.2f", 0, 100000, 0, 0);
+    IUFillNumber(&OpticsN[1], "APERTURE", "Aperture diameter", "%.2f", 0, 10000, 0, 0);
+    IUFillNumberVector(&OpticsNP, OpticsN, 2, dev, "KYR_OPTICS", "Optics (0: as the KYR says)",
+                       kKyrTab, IP_RW, 60, IPS_IDLE);
+    IUFillText(&NoteT[0], "NOTE", "Note", "");
+    IUFillTextVector(&NoteTP, NoteT, 1, dev, "KYR_NOTE", "Note", kKyrTab, IP_RW, 60, IPS_IDLE);
+    IUFillSwitch(&CaptureS[0], "CAPTURE_START", "Start", ISS_OFF);
+    IUFillSwitch(&CaptureS[1], "CAPTURE_STOP", "Stop", ISS_OFF);
+    IUFillSwitchVector(&CaptureSP, CaptureS, 2, dev, "KYR_CAPTURE", "Display capture", kKyrTab,
+                       IP_RW, ISR_ATMOST1, 60, IPS_IDLE);
+
+    serial_ = std::make_unique<KyrSerial>(this);
+    serial_->setDefaultPort("/dev/ttyUSB0");
+    serial_->setDefaultBaudRate(Connection::Serial::B_115200);
+    serial_->setWordSize(8);
+    serial_->setParity(0);
+    serial_->setStopBits(2);
+    serial_->registerHandshake([this] { return handshake(serial_->getPortFD(), serial_->baud()); });
+    registerConnection(serial_.get());
+    tcp_ = std::make_unique<Connection::TCP>(this);
+    tcp_->registerHandshake([this] { return handshake(tcp_->getPortFD(), 115200); });
+    registerConnection(tcp_.get());
+
+    addDebugControl();
+    return true;
+}
+
+bool KyrCcd::updateProperties() {
+    INDI::CCD::updateProperties();
+    if (isConnected()) {
+        defineProperty(&DisplayTP);
+        defineProperty(&KeySP);
+        defineProperty(&TurboSP);
+        defineProperty(&DownloadAllSP);
+        defineProperty(&SaveTP);
+        defineProperty(&AutoDownloadSP);
+        defineProperty(&UnitsSP);
+        defineProperty(&OpticsNP);
+        defineProperty(&NoteTP);
+        defineProperty(&CaptureSP);
+        // The observer's settings as kept; the save folder before auto download, which
+        // needs it.
+        loadConfig(true, SaveTP.name);
+        loadConfig(true, UnitsSP.name);
+        loadConfig(true, OpticsNP.name);
+        loadConfig(true, NoteTP.name);
+        loadConfig(true, AutoDownloadSP.name);
+        applyObservation();
+    } else {
+        for (const char* name :
+             {DisplayTP.name, KeySP.name, TurboSP.name, DownloadAllSP.name, SaveTP.name,
+              AutoDownloadSP.name, UnitsSP.name, OpticsNP.name, NoteTP.name, CaptureSP.name})
+            deleteProperty(name);
+    }
+    return true;
+}
+
+bool KyrCcd::saveConfigItems(FILE* fp) {
+    INDI::CCD::saveConfigItems(fp);
+    IUSaveConfigText(fp, &SaveTP);
+    IUSaveConfigSwitch(fp, &UnitsSP);
+    IUSaveConfigNumber(fp, &OpticsNP);
+    IUSaveConfigText(fp, &NoteTP);
+    IUSaveConfigSwitch(fp, &AutoDownloadSP);
+    return true;
+}
+
+// ---------------------------------------------------------------- connection
+
+bool KyrCcd::handshake(int fd, std::uint32_t baud) {
+    const int code = baudCode(baud);
+    if (code == 0) {
+        LOGF_ERROR("The KYR's line runs at 9600 to 115200 baud, not %u.", baud);
+        return false;
+    }
+    port_.setDescriptor(fd);
+    linkUp_ = false;
+    openFailed_ = false;
+    exposureNoteSaid_ = false;
+    // As the window does: the speed from the baud menu, then Establish Link (8N2).
+    con_.setBaudRate(code);
+    con_.establishLink(1);
+    if (openFailed_) return false;
+    // The link request is sent again after each reply time without an acknowledge; the
+    // fourth time without one fails, as the reply timer does for other requests. Only the
+    // line is waited for: a handshake must know its answer before it returns.
+    const int replyMs = con_.link.replyTimeout;
+    for (int attempt = 0; attempt < 4 && !linkUp_ && port_.portOpen(); ++attempt) {
+        if (attempt > 0) con_.sendLinkRequest(1);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(replyMs);
+        while (!linkUp_ && port_.portOpen()) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  deadline - std::chrono::steady_clock::now())
+                                  .count();
+            if (left <= 0) break;
+            port_.waitForInput(static_cast<int>(left));
+        }
+    }
+    if (!linkUp_) {
+        LOG_ERROR("Communication Failed");
+        port_.setPortOpen(false);
+        return false;
+    }
+    return true;
+}
+
+bool KyrCcd::Disconnect() {
+    if (capturing_) stopCapture();
+    if (port_.portOpen()) {
+        con_.sendLinkRequest(0);  // the link-off request, as on leaving the console
+        port_.setPortOpen(false);
+    }
+    transferEnded(true);
+    return INDI::CCD::Disconnect();
+}
+
+void KyrCcd::linkLost() {
+    // The console has said so (one message); the property follows, outside the port's event.
+    if (quietFiles_) LOG_ERROR("The KYR's line was lost.");
+    transferEnded(true);
+    scheduler_.callLater(0, [this] { dropLostConnection(); });
+}
+
+void KyrCcd::dropLostConnection() {
+    if (!isConnected()) return;
+    if (capturing_) stopCapture();
+    if (Connection::Interface* c = getActiveConnection()) c->Disconnect();
+    setConnected(false, IPS_ALERT);
+    updateProperties();
+}
+
+void KyrCcd::lineSettingsApplied(const std::string& settings) {
+    if (const auto s = parseLineSettings(settings)) {
+        lineBaud_ = s->baud;
+        bitsPerByte_ = 1 + s->dataBits + (s->parity == 'N' ? 0 : 1) + s->stopBits;
+    }
+}
+
+// ---------------------------------------------------------------- keys and display
+
+void KyrCcd::pressKey(int index) {
+    IUResetSwitch(&KeySP);
+    KeySP.s = IPS_BUSY;
+    IDSetSwitch(&KeySP, nullptr);
+    (con_.*kKeys[index].click)();
+}
+
+void KyrCcd::setTurbo(bool on) {
+    if (on != turbo_) {
+        turbo_ = on;
+        TurboSP.s = IPS_BUSY;
+        con_.cmdturbo_Click();
+    }
+    TurboS[0].s = turbo_ ? ISS_ON : ISS_OFF;
+    TurboS[1].s = turbo_ ? ISS_OFF : ISS_ON;
+    if (TurboSP.s != IPS_BUSY) TurboSP.s = IPS_OK;
+    IDSetSwitch(&TurboSP, nullptr);
+}
+
+void KyrCcd::acknowledged() {
+    for (ISwitchVectorProperty* p : {&KeySP, &TurboSP}) {
+        if (p->s != IPS_BUSY) continue;
+        p->s = IPS_OK;
+        IDSetSwitch(p, nullptr);
+    }
+}
+
+void KyrCcd::commandRefused() {
+    for (ISwitchVectorProperty* p : {&KeySP, &TurboSP}) {
+        if (p->s != IPS_BUSY) continue;
+        p->s = IPS_ALERT;
+        IDSetSwitch(p, nullptr);
+    }
+}
+
+void KyrCcd::displayTextReceived(const std::string& line1, const std::string& line2) {
+    // INDI's XML drops blanks at the end of a text anyway.
+    const auto shown = [](const std::string& line) {
+        std::string text = displayUtf8(line);
+        while (!text.empty() && text.back() == ' ') text.pop_back();
+        return text;
+    };
+    IUSaveText(&DisplayT[0], shown(line1).c_str());
+    IUSaveText(&DisplayT[1], shown(line2).c_str());
+    DisplayTP.s = IPS_OK;
+    // The first text comes with the link's acknowledge, before the property is defined.
+    if (isConnected()) IDSetText(&DisplayTP, nullptr);
+}
+
+// ---------------------------------------------------------------- exposures
+
+bool KyrCcd::ISNewNumber(const char* dev, const char* name, double values[], char* names[], int n) {
+    if (dev != nullptr && std::strcmp(dev, getDeviceName()) == 0) {
+        if (std::strcmp(name, "CCD_EXPOSURE") == 0 && busy_) {
+            // Refused, not queued: the image on its way is not given up for it.
+            LOG_ERROR("Exposure refused: the KYR is still sending an image.");
+            if (!InExposure) PrimaryCCD.setExposureFailed();
+            return true;
+        }
+        if (std::strcmp(name, OpticsNP.name) == 0) {
+            IUUpdateNumber(&OpticsNP, values, names, n);
+            OpticsNP.s = IPS_OK;
+            IDSetNumber(&OpticsNP, nullptr);
+            applyObservation();
+            if (!isConfigLoading()) saveConfig(true, OpticsNP.name);
+            return true;
+        }
+    }
+    return INDI::CCD::ISNewNumber(dev, name, values, names, n);
+}
+
+bool KyrCcd::StartExposure(float duration) {
+    if (busy_) return false;
+    requestedSeconds_ = duration;
+    clientExposure_ = true;
+    discardImage_ = false;
+    InExposure = true;
+    PrimaryCCD.setExposureDuration(duration);
+    con_.mnudownloadlight_Click();
+    if (!busy_) {  // the port is not open: the console has said so
+        InExposure = false;
+        clientExposure_ = false;
+        return false;
+    }
+    return true;
+}
+
+bool KyrCcd::AbortExposure() {
+    if (busy_) {
+        // The console's Abort: Download All fetches no further buffer. The screen image on its
+        // way still arrives (the device finishes it) but is not published.
+        con_.mnuabort_Click();
+        if (InExposure && !downloadAll_) discardImage_ = true;
+    }
+    InExposure = false;
+    return true;
+}
+
+bool KyrCcd::UpdateCCDFrame(int x, int y, int w, int h) {
+    if (x == PrimaryCCD.getSubX() && y == PrimaryCCD.getSubY() && w == PrimaryCCD.getSubW() &&
+        h == PrimaryCCD.getSubH())
+        return true;
+    LOG_WARN("The KYR sends whole images: no subframes.");
+    return false;
+}
+
+void KyrCcd::headerRequested(int) {
+    busy_ = true;
+    // The device's own offer, Download All and a client's exposure all end in an image.
+    if (!discardImage_) InExposure = true;
+}
+
+void KyrCcd::headerAccepted(int buffer, const ImageHeader& header) {
+    bytesAtHeader_ = port_.bytesReceived();
+    rowsSeen_ = 0;
+    rowWidth_ = header.hdrWidth;
+    if (header.pixelSize > 0.0f) {
+        // In whole nanometres: the float's last digits are not the sensor's.
+        const double microns = std::round(static_cast<double>(header.pixelSize) * 1e6) / 1000.0;
+        if (std::fabs(microns - PrimaryCCD.getPixelSizeX()) > 1e-6)
+            SetCCDParams(kFullWidth, kFullHeight, 16, microns, microns);
+    }
+    if (buffer == kScreenBuffer && clientExposure_ && !exposureNoteSaid_) {
+        const double exposed =
+            frameExposureSeconds(header) * std::max<int>(1, header.hdrExposureCount);
+        if (std::fabs(exposed - requestedSeconds_) > 0.005) {
+            LOGF_INFO(
+                "The KYR takes its own exposures, set on its panel: this image was "
+                "exposed %.3f s, not the %.3f s requested; EXPTIME is the KYR's.",
+                exposed, requestedSeconds_);
+            exposureNoteSaid_ = true;
+        }
+    }
+    const int rows = header.hdrHeight;
+    applyObservation();
+    if (InExposure) countDown(rows);
+}
+
+void KyrCcd::countDown(int rowsLeft) {
+    // The time the rows still need on the line: each is a request and its answer, the
+    // answers as long as those seen so far.
+    const std::uint64_t received = port_.bytesReceived() - bytesAtHeader_;
+    const double rowBytes = rowsSeen_ > 0 ? static_cast<double>(received) / rowsSeen_
+                                          : static_cast<double>(rowWidth_ + 9);
+    const double seconds =
+        rowsLeft * (rowBytes + kRowRequestBytes) * bitsPerByte_ / std::max(1, lineBaud_);
+    PrimaryCCD.setExposureLeft(seconds);
+}
+
+void KyrCcd::rowReceived(int row, int rows, int) {
+    rowsSeen_ = row;
+    if (InExposure) countDown(rows - row);
+}
+
+void KyrCcd::imageComplete(int) {
+    const bool publish = !discardImage_;
+    discardImage_ = false;
+    if (!downloadAll_) {
+        busy_ = false;
+        clientExposure_ = false;
+    }
+    if (publish) publishImage();
+    InExposure = false;
+}
+
+void KyrCcd::publishImage() {
+    const int w = con_.image.imageWidth;
+    const int h = con_.image.imageHeight;
+    if (w <= 0 || h <= 0) return;
+    const ImageHeader& header = con_.header;
+    {
+        std::lock_guard<std::mutex> lock(ccdBufferLock);
+        PrimaryCCD.setFrame(0, 0, static_cast<uint32_t>(w), static_cast<uint32_t>(h));
+        PrimaryCCD.setFrameBufferSize(static_cast<uint32_t>(w * h * 2));
+        auto* samples = reinterpret_cast<std::uint16_t*>(PrimaryCCD.getFrameBuffer());
+        std::size_t i = 0;
+        for (int r = 1; r <= h; ++r)
+            for (int c = 1; c <= w; ++c)
+                samples[i++] = static_cast<std::uint16_t>(con_.image.imageData.sample(c, r));
+        keywords_ = fitsKeywords(header);
+        PrimaryCCD.setExposureDuration(frameExposureSeconds(header) *
+                                       std::max<int>(1, header.hdrExposureCount));
+    }
+    ExposureComplete(&PrimaryCCD);
+}
+
+void KyrCcd::addFITSKeywords(INDI::CCDChip* targetChip) {
+    INDI::CCD::addFITSKeywords(targetChip);
+    // Runs on the base class's thread with ccdBufferLock held. The KYR's own values replace
+    // INDI's where both have a keyword (EXPTIME, DATE-OBS, XPIXSZ, FOCALLEN...).
+    int status = 0;
+    writeFitsKeywords(*targetChip->fitsFilePointer(), keywords_, &status);
+    if (status != 0) {
+        char why[FLEN_STATUS] = {};
+        fits_get_errstatus(status, why);
+        LOGF_ERROR("FITS keywords not written: %s", why);
+    }
+}
+
+void KyrCcd::transferFailed() {
+    transferEnded(true);
+}
+
+void KyrCcd::headerRefused(int, const std::string&) {
+    transferEnded(true);
+}
+
+void KyrCcd::transferEnded(bool failed) {
+    if (failed && InExposure) PrimaryCCD.setExposureFailed();
+    InExposure = false;
+    busy_ = false;
+    clientExposure_ = false;
+    discardImage_ = false;
+    if (downloadAll_ || DownloadAllSP.s == IPS_BUSY) {
+        downloadAll_ = false;
+        DownloadAllSP.s = failed ? IPS_ALERT : IPS_OK;
+        IDSetSwitch(&DownloadAllSP, nullptr);
+    }
+    // Automatic saving stays on only for auto download.
+    if (AutoDownloadS[0].s != ISS_ON) con_.files.autoSaveOn = false;
+    quietFiles(false);
+}
+
+// ---------------------------------------------------------------- Download All
+
+std::string KyrCcd::saveFolder() const {
+    return SaveT[0].text != nullptr ? std::string(SaveT[0].text) : std::string();
+}
+
+std::string KyrCcd::freshSaveBase() const {
+    const fs::path folder = savingFiles() ? fs::path(saveFolder()) : fs::temp_directory_path();
+    const std::string stamp = "KYR-" + timeStamp();
+    std::string base = (folder / stamp).string();
+    for (int n = 2; fileExists(base + "001.KYR"); ++n)
+        base = (folder / (stamp + "-" + std::to_string(n))).string();
+    return base;
+}
+
+void KyrCcd::quietFiles(bool quiet) {
+    // Without a save folder the console's words about saving would not be true.
+    quietFiles_ = quiet;
+    ui_.setStatusLevel(quiet ? IndiUi::Level::Debug : IndiUi::Level::Info);
+}
+
+void KyrCcd::startDownloadAll() {
+    if (busy_) {
+        LOG_ERROR("Download All refused: the KYR is still sending an image.");
+        DownloadAllSP.s = IPS_ALERT;
+        IDSetSwitch(&DownloadAllSP, nullptr);
+        return;
+    }
+    DownloadAllSP.s = IPS_BUSY;
+    IDSetSwitch(&DownloadAllSP, nullptr);
+    quietFiles(!savingFiles());
+    ui_.answerFileDialog(freshSaveBase());
+    con_.mnuflashdownload_Click();
+}
+
+void KyrCcd::downloadAllStarted(int images) {
+    downloadAll_ = true;
+    DownloadAllSP.s = IPS_BUSY;
+    IDSetSwitch(&DownloadAllSP, nullptr);
+    LOGF_INFO("Download All: %d images", images);
+}
+
+void KyrCcd::buffersEmpty() {
+    transferEnded(false);
+}
+
+void KyrCcd::downloadAllFinished(int count) {
+    transferEnded(false);
+    LOGF_INFO("Download All: %d images done", count);
+}
+
+void KyrCcd::setAutoDownload(bool on) {
+    if (on && !savingFiles()) {
+        LOG_ERROR("Auto download saves the KYR's images: set the save folder first.");
+        on = false;
+        AutoDownloadSP.s = IPS_ALERT;
+    } else {
+        AutoDownloadSP.s = IPS_OK;
+    }
+    AutoDownloadS[0].s = on ? ISS_ON : ISS_OFF;
+    AutoDownloadS[1].s = on ? ISS_OFF : ISS_ON;
+    IDSetSwitch(&AutoDownloadSP, nullptr);
+    if (busy_) return;  // the transfer's end settles automatic saving
+    if (on) {
+        // The console's "Receive and Automatically Save Images": the device's flash
+        // announcement then runs Download All, and every image received is saved too.
+        ui_.answerFileDialog(freshSaveBase());
+        con_.startAutoSave();
+    } else {
+        con_.files.autoSaveOn = false;
+    }
+}
+
+// ---------------------------------------------------------------- capture log
+
+void KyrCcd::startCapture() {
+    if (!savingFiles()) {
+        LOG_ERROR("The capture file goes into the save folder: set it first.");
+        CaptureSP.s = IPS_ALERT;
+        IDSetSwitch(&CaptureSP, nullptr);
+        return;
+    }
+    ui_.answerFileDialog((fs::path(saveFolder()) / ("KYR-capture-" + timeStamp())).string());
+    con_.mnuSetFileName_Click();
+    con_.mnuStartCapture_Click();
+    capturing_ = true;
+    CaptureSP.s = IPS_BUSY;
+    IDSetSwitch(&CaptureSP, nullptr);
+}
+
+void KyrCcd::stopCapture() {
+    if (!capturing_) return;
+    capturing_ = false;
+    CaptureSP.s = IPS_OK;
+    con_.mnuEndCapture_Click();
+    IDSetSwitch(&CaptureSP, nullptr);
+}
+
+void KyrCcd::captureFileFailed(const std::string&) {
+    CaptureSP.s = IPS_ALERT;
+    IDSetSwitch(&CaptureSP, nullptr);
+}
+
+// ---------------------------------------------------------------- observation settings
+
+void KyrCcd::applyObservation() {
+    // Quietly: the console's words about each value are not news to the client that set it.
+    const IndiUi::Level level = ui_.statusLevel();
+    ui_.setStatusLevel(IndiUi::Level::Debug);
+    if (UnitsS[1].s == ISS_ON)
+        con_.mnucentimeters_Click();
+    else
+        con_.mnuinches_Click();
+    if (OpticsN[0].value > 0) {
+        ui_.answerPrompt("Focal Length", numberText(OpticsN[0].value));
+        con_.mnufocallength_Click();
+    }
+    if (OpticsN[1].value > 0) {
+        ui_.answerPrompt("Aperture Diameter", numberText(OpticsN[1].value));
+        con_.mnuaperturedia_Click();
+    }
+    if (NoteT[0].text != nullptr && NoteT[0].text[0] != '\0') {
+        ui_.answerPrompt("Note", NoteT[0].text);
+        con_.mnunote_Click();
+    }
+    ui_.setStatusLevel(level);
+}
+
+// ---------------------------------------------------------------- switches and texts
+
+bool KyrCcd::ISNewSwitch(const char* dev, const char* name, ISState* states, char* names[], int n) {
+    if (dev == nullptr || std::strcmp(dev, getDeviceName()) != 0)
+        return INDI::CCD::ISNewSwitch(dev, name, states, names, n);
+
+    if (std::strcmp(name, KeySP.name) == 0) {
+        IUUpdateSwitch(&KeySP, states, names, n);
+        const int index = IUFindOnSwitchIndex(&KeySP);
+        if (index >= 0) pressKey(index);
+        return true;
+    }
+    if (std::strcmp(name, TurboSP.name) == 0) {
+        IUUpdateSwitch(&TurboSP, states, names, n);
+        setTurbo(TurboS[0].s == ISS_ON);
+        return true;
+    }
+    if (std::strcmp(name, DownloadAllSP.name) == 0) {
+        IUUpdateSwitch(&DownloadAllSP, states, names, n);
+        const int index = IUFindOnSwitchIndex(&DownloadAllSP);
+        IUResetSwitch(&DownloadAllSP);
+        if (index == 0) {
+            startDownloadAll();
+        } else if (index == 1) {
+            con_.mnuabort_Click();  // the image on its way still arrives and is published
+            IDSetSwitch(&DownloadAllSP, nullptr);
+        }
+        return true;
+    }
+    if (std::strcmp(name, AutoDownloadSP.name) == 0) {
+        IUUpdateSwitch(&AutoDownloadSP, states, names, n);
+        setAutoDownload(AutoDownloadS[0].s == ISS_ON);
+        if (!isConfigLoading()) saveConfig(true, AutoDownloadSP.name);
+        return true;
+    }
+    if (std::strcmp(name, UnitsSP.name) == 0) {
+        const bool wasMetric = UnitsS[1].s == ISS_ON;
+        IUUpdateSwitch(&UnitsSP, states, names, n);
+        const bool metric = UnitsS[1].s == ISS_ON;
+        if (metric != wasMetric && !isConfigLoading()) {
+            // The same optics in the other unit.
+            const double f = metric ? 2.54 : 1 / 2.54;
+            OpticsN[0].value *= f;
+            OpticsN[1].value *= f;
+            IDSetNumber(&OpticsNP, nullptr);
+        }
+        UnitsSP.s = IPS_OK;
+        IDSetSwitch(&UnitsSP, nullptr);
+        applyObservation();
+        if (!isConfigLoading()) {
+            saveConfig(true, UnitsSP.name);
+            saveConfig(true, OpticsNP.name);
+        }
+        return true;
+    }
+    if (std::strcmp(name, CaptureSP.name) == 0) {
+        IUUpdateSwitch(&CaptureSP, states, names, n);
+        const int index = IUFindOnSwitchIndex(&CaptureSP);
+        IUResetSwitch(&CaptureSP);
+        if (index == 0 && !capturing_)
+            startCapture();
+        else if (index == 1)
+            stopCapture();
+        else
+            IDSetSwitch(&CaptureSP, nullptr);
+        return true;
+    }
+    return INDI::CCD::ISNewSwitch(dev, name, states, names, n);
+}
+
+bool KyrCcd::ISNewText(const char* dev, const char* name, char* texts[], char* names[], int n) {
+    if (dev != nullptr && std::strcmp(dev, getDeviceName()) == 0) {
+        if (std::strcmp(name, SaveTP.name) == 0) {
+            IUUpdateText(&SaveTP, texts, names, n);
+            std::error_code ec;
+            const bool usable = !savingFiles() || fs::is_directory(saveFolder(), ec);
+            SaveTP.s = usable ? IPS_OK : IPS_ALERT;
+            if (usable)
+                IDSetText(&SaveTP, nullptr);
+            else
+                IDSetText(&SaveTP, "%s is not a folder", saveFolder().c_str());
+            if (!isConfigLoading()) saveConfig(true, SaveTP.name);
+            // Automatic saving moves to the new folder.
+            if (AutoDownloadS[0].s == ISS_ON) setAutoDownload(true);
+            return true;
+        }
+        if (std::strcmp(name, NoteTP.name) == 0) {
+            IUUpdateText(&NoteTP, texts, names, n);
+            NoteTP.s = IPS_OK;
+            IDSetText(&NoteTP, nullptr);
+            applyObservation();
+            if (!isConfigLoading()) saveConfig(true, NoteTP.name);
+            return true;
+        }
+    }
+    return INDI::CCD::ISNewText(dev, name, texts, names, n);
+}
+
+}  // namespace kyr::indi

@@ -1,0 +1,123 @@
+#!/bin/sh
+# Builds the Debian package from a built tree, unpacks it with dpkg-deb into a temporary root
+# and checks what an installation needs: programs that run from there, a valid desktop entry
+# and metainfo, icons, man pages that render, the documents, and dependencies that come from
+# the programs' libraries and from nothing on this machine.
+#   check_package.sh CPACK BUILD_DIR VERSION "PROGRAMS" "DEPENDENCIES"
+set -eu
+cpack=$1 build=$2 version=$3 programs=$4 dependencies=$5
+app_id=org.kyrconsole.KyrConsole
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/kyr-package.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+if ! "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1; then
+    cat "$work/cpack.log" >&2
+    echo "FAIL: cpack" >&2
+    exit 1
+fi
+set -- "$work"/out/*.deb
+if [ $# -ne 1 ] || [ ! -f "$1" ]; then
+    echo "FAIL: expected one .deb, got: $*" >&2
+    exit 1
+fi
+deb=$1
+root=$work/root
+dpkg-deb -x "$deb" "$root"
+
+# Control data: name, version, the libraries' packages, no paths of this machine.
+[ "$(dpkg-deb -f "$deb" Package)" = kyr-console ] || fail "package name"
+[ "$(dpkg-deb -f "$deb" Version)" = "$version-1" ] || fail "version $(dpkg-deb -f "$deb" Version)"
+depends=$(dpkg-deb -f "$deb" Depends)
+for d in $dependencies; do
+    case "$depends" in *"$d"*) ;; *) fail "Depends lacks $d: $depends" ;; esac
+done
+case "$depends" in *-dev*) fail "Depends names a development package: $depends" ;; esac
+[ -n "$(dpkg-deb -f "$deb" Description | sed -n 2p)" ] || fail "no long description"
+info=$(dpkg-deb -I "$deb")
+for p in "$build" "$(cd "$build" && pwd -P)" /usr/local /home /tmp; do
+    case "$info" in *"$p"*) fail "dpkg-deb -I mentions $p" ;; esac
+done
+dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '^\./usr/' | grep -v '^\./$' >"$work/outside" || true
+[ ! -s "$work/outside" ] || fail "files outside /usr: $(cat "$work/outside")"
+
+# The programs run from the unpacked root and answer --version and --help.
+for p in $programs; do
+    exe=$root/usr/bin/$p
+    if [ ! -x "$exe" ]; then
+        fail "usr/bin/$p missing"
+        continue
+    fi
+    first=$("$exe" --version | head -n 1)
+    [ "$first" = "$p (KYR Remote Operation Console) $version" ] || fail "$p --version: $first"
+    "$exe" --help >"$work/help" || fail "$p --help exit status"
+    grep -q "^Usage: $p" "$work/help" || fail "$p --help: $(head -n 1 "$work/help")"
+    if readelf -d "$exe" | grep -q 'RPATH\|RUNPATH'; then fail "$p keeps a library path"; fi
+    page=$root/usr/share/man/man1/$p.1.gz
+    if [ ! -f "$page" ]; then
+        fail "man page $p(1) missing"
+        continue
+    fi
+    LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" >"$work/man.txt" 2>"$work/man.err" ||
+        fail "man -l $p.1.gz"
+    [ ! -s "$work/man.err" ] || fail "$p(1) warnings: $(cat "$work/man.err")"
+    grep -q "^NAME" "$work/man.txt" && grep -q "$p" "$work/man.txt" && grep -q "$version" "$work/man.txt" ||
+        fail "$p(1) renders without its name or version"
+done
+case " $programs " in
+*" indi_kyr_ccd "*)
+    [ -f "$root/usr/share/indi/indi_kyr.xml" ] || fail "usr/share/indi/indi_kyr.xml missing"
+    ;;
+esac
+
+# Desktop entry, metainfo and icons.
+desktop=$root/usr/share/applications/$app_id.desktop
+if desktop-file-validate "$desktop" >"$work/dfv" 2>&1 && [ ! -s "$work/dfv" ]; then :; else
+    fail "desktop-file-validate: $(cat "$work/dfv")"
+fi
+grep -qx 'Name=KYR Remote Console' "$desktop" || fail "desktop Name"
+grep -qx 'Categories=Science;Astronomy;' "$desktop" || fail "desktop Categories"
+grep -qx "Icon=$app_id" "$desktop" || fail "desktop Icon"
+metainfo=$root/usr/share/metainfo/$app_id.metainfo.xml
+appstreamcli validate --no-net "$metainfo" >"$work/asv" 2>&1 || fail "appstreamcli: $(cat "$work/asv")"
+grep -q "<release version=\"$version\"" "$metainfo" || fail "metainfo release version"
+icons=$root/usr/share/icons/hicolor
+[ -f "$icons/scalable/apps/$app_id.svg" ] || fail "scalable icon missing"
+for size in 16 22 24 32 48 64 128 256; do
+    png=$icons/${size}x$size/apps/$app_id.png
+    # PNG signature, then the width and height of its header chunk.
+    dims=$(od -An -tu1 -N24 "$png" 2>/dev/null | tr -s ' \n' ' ' |
+        awk '{ print ($2 == 80 && $3 == 78 && $4 == 71) ? ($17*16777216 + $18*65536 + $19*256 + $20) "x" ($21*16777216 + $22*65536 + $23*256 + $24) : "-" }')
+    [ "$dims" = "${size}x$size" ] || fail "icon ${size}x$size is $dims"
+done
+
+# Documents.
+doc=$root/usr/share/doc/kyr-console
+[ -f "$doc/README.md" ] || fail "README missing"
+grep -q '^License: GPL-3.0-or-later' "$doc/copyright" || fail "copyright file"
+
+# kyr-console --simulator finds the simulator beside itself, and on the PATH when apart.
+if [ -x "$root/usr/bin/kyr-console" ]; then
+    run_console() {
+        env -u KYR_SIM QT_QPA_PLATFORM=offscreen PATH="$1" "$2" --screenshot "$work/shot.png" \
+            --simulator >"$work/console.log" 2>&1 && [ -s "$work/shot.png" ]
+    }
+    run_console /usr/bin:/bin "$root/usr/bin/kyr-console" ||
+        fail "installed kyr-console --simulator: $(cat "$work/console.log")"
+    mkdir "$work/apart"
+    cp "$root/usr/bin/kyr-console" "$work/apart/"
+    rm -f "$work/shot.png"
+    run_console "$root/usr/bin:/usr/bin:/bin" "$work/apart/kyr-console" ||
+        fail "kyr-console --simulator with kyr-sim on the PATH: $(cat "$work/console.log")"
+fi
+
+if [ "$failures" -ne 0 ]; then
+    echo "$failures check(s) failed on $(basename "$deb")" >&2
+    exit 1
+fi
+echo "$(basename "$deb"): all checks passed"
