@@ -80,6 +80,13 @@ void Console::handleBufferReport() {
 }
 
 DispatchResult Console::handleImageHeader() {
+    // A header nobody asked for (the late answer to a header request the timer repeated)
+    // changes nothing but the receive buffer: taken while rows arrive, it would start the rows
+    // again and the row in flight would land one row off.
+    if (!download.awaitingHeader) {
+        if (rx.complete()) rx.removePacket(rx.packetSize());
+        return DispatchResult::Continue;
+    }
     restartReplyTimer(link.transferTimeout);
     showStatus("Header data being received per host request", true);
     if (!rx.complete()) return DispatchResult::Continue;

@@ -261,6 +261,7 @@ TEST_F(ConsoleTest, RefusedHeaderEndsTheTransferWithItsReason) {
     con.download.downloadAllActive = true;
     con.download.bufferFlags[9] = true;
     con.download.imageBufferNumber = 4;
+    con.download.awaitingHeader = true;  // the header of buffer 4 was asked for
     ui.headerText = "Image Information";
     Bytes hdr(38, 0);
     hdr[2] = 44;  // height 300

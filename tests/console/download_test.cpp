@@ -161,6 +161,24 @@ TEST_F(DownloadTest, RowsNobodyAskedForLeaveTheRetryCycleAlone) {
     EXPECT_EQ(port.writes, std::vector<Bytes>{headerRequest(5)});
 }
 
+TEST_F(DownloadTest, TheLateDuplicateOfARepeatedHeaderRequestIsDropped) {
+    startLinked();
+    con.mnudownloadlight_Click();
+    con.entrytimer_Timer();  // the device is slow: the header request goes out again
+    const Bytes h = packet(4, headerPayload(small()));
+    port.receive(h);
+    port.writes.clear();
+    port.receive(h);  // the answer to the repeated request
+    EXPECT_TRUE(port.writes.empty());
+    EXPECT_EQ(con.rx.rxCount, 0);
+    EXPECT_EQ(timer.interval(), 256);
+    port.receive(rawRow(100));
+    port.receive(rawRow(200));
+    EXPECT_EQ(con.image.imageData.sample(1, 1), 100);
+    EXPECT_EQ(con.image.imageData.sample(1, 2), 200);
+    EXPECT_EQ(port.lastWrite(), rowRequest(12, 20, 4, 31));
+}
+
 TEST_F(DownloadTest, HeaderAndRowsWaitWithTheirOwnIntervals) {
     // At 9600 baud a packet's body is awaited 1320 ms, an answer to a request 256 ms.
     startLinked();
