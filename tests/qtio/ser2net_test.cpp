@@ -108,6 +108,12 @@ TEST(Ser2NetTest, Rfc2217SetsTheFarPortAndEveryByteCrossesIntact) {
     drainEvents();
     EXPECT_EQ(std::count(ui.statusHistory.begin(), ui.statusHistory.end(), lost), 1);
     EXPECT_FALSE(port.portOpen());
+    // Establish Link connects again once it is back.
+    ASSERT_TRUE(server.start(QStringLiteral(KYR_SER2NET_YAML), pty))
+        << server.error().toStdString();
+    port.portMap().map(1, server.rfc2217Path().toStdString());
+    con.establishLink(1);
+    ASSERT_TRUE(linked()) << ui.status;
     con.Form_Unload();
 }
 
