@@ -47,11 +47,9 @@ bool define(QString& config, const QString& name, const QString& value) {
 
 bool Ser2NetProcess::start(const QString& configTemplate, const QString& device) {
     error_.clear();
-    QString program = QStandardPaths::findExecutable(QStringLiteral("ser2net"));
-    if (program.isEmpty())
-        program = QStandardPaths::findExecutable(
-            QStringLiteral("ser2net"),
-            {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin")});
+    const QString program = QStandardPaths::findExecutable(
+        QStringLiteral("ser2net"),
+        {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin")});
     if (program.isEmpty()) {
         error_ = QStringLiteral("ser2net is not installed (scripts/install-deps.sh installs it)");
         return false;

@@ -21,23 +21,6 @@
 namespace kyr::test {
 namespace {
 
-// The samples that differ from the device's screen image, and those with a 0xFF byte.
-struct ImageCheck {
-    int differing = 0, withFF = 0;
-};
-ImageCheck check(const PixelArray& got, const sim::SimImage& want) {
-    ImageCheck c;
-    EXPECT_EQ(got.cols(), want.width());
-    EXPECT_EQ(got.rows(), want.height());
-    for (int y = 0; y < want.height(); ++y)
-        for (int x = 0; x < want.width(); ++x) {
-            const std::uint16_t v = want.pixels[static_cast<std::size_t>(y * want.width() + x)];
-            if (got.sample(x + 1, y + 1) != v) ++c.differing;
-            if ((v & 0xFF) == 0xFF || (v >> 8) == 0xFF) ++c.withFF;
-        }
-    return c;
-}
-
 TEST(Ser2NetTest, Rfc2217SetsTheFarPortAndEveryByteCrossesIntact) {
     SimulatorProcess sim;
     // Raw rows: the samples go on the line as they are, 0xFF bytes among them.
@@ -69,16 +52,19 @@ TEST(Ser2NetTest, Rfc2217SetsTheFarPortAndEveryByteCrossesIntact) {
     ASSERT_TRUE(con.link.portOpen) << ui.status;
     EXPECT_EQ(port.backend(), RoutingSerialPort::Backend::Rfc2217);
     EXPECT_EQ(far().baud, 115200);
-    EXPECT_EQ(far().parity, 'N');
-    EXPECT_EQ(far().dataBits, 8);
     EXPECT_EQ(far().stopBits, 2);
     ASSERT_TRUE(linked());
 
     con.mnudownloadlight_Click();
     ASSERT_TRUE(waitFor([&] { return con.download.imageComplete; }, 60000)) << ui.status;
-    ImageCheck c = check(con.image.imageData, screen);
-    EXPECT_EQ(c.differing, 0);
-    EXPECT_GT(c.withFF, 100);
+    std::vector<std::uint16_t> got;
+    for (int y = 1; y <= con.image.imageData.rows(); ++y)
+        for (int x = 1; x <= con.image.imageData.cols(); ++x)
+            got.push_back(static_cast<std::uint16_t>(con.image.imageData.sample(x, y)));
+    EXPECT_TRUE(got == screen.pixels);
+    EXPECT_GT(std::count_if(got.begin(), got.end(),
+                            [](std::uint16_t v) { return (v & 0xFF) == 0xFF || v >> 8 == 0xFF; }),
+              100);
 
     // The 9600 item changes the far port at once; Establish Link keeps the speed and the
     // device still answers.
@@ -91,6 +77,7 @@ TEST(Ser2NetTest, Rfc2217SetsTheFarPortAndEveryByteCrossesIntact) {
     ASSERT_TRUE(linked());
 
     // The firmware upload switches to "115200,N,8,1"; Establish Link brings two stop bits back.
+    // Its pages hold 0xFF bytes too, doubled on the way out.
     TempDir dir;
     std::vector<std::uint8_t> firmware(kFirmwareSize);
     for (std::size_t i = 0; i < firmware.size(); ++i)
@@ -121,6 +108,12 @@ TEST(Ser2NetTest, Rfc2217SetsTheFarPortAndEveryByteCrossesIntact) {
     drainEvents();
     EXPECT_EQ(std::count(ui.statusHistory.begin(), ui.statusHistory.end(), lost), 1);
     EXPECT_FALSE(port.portOpen());
+    // Establish Link connects again once it is back.
+    ASSERT_TRUE(server.start(QStringLiteral(KYR_SER2NET_YAML), pty))
+        << server.error().toStdString();
+    port.portMap().map(1, server.rfc2217Path().toStdString());
+    con.establishLink(1);
+    ASSERT_TRUE(linked()) << ui.status;
     con.Form_Unload();
 }
 
