@@ -15,10 +15,9 @@ namespace {
 const std::unique_ptr<kyr::indi::KyrCcd> kyrCcd = std::make_unique<kyr::indi::KyrCcd>();
 
 constexpr const char* kHelp =
-    "Usage: indi_kyr_ccd [-v]\n"
-    "  or:  indi_kyr_ccd --help | --version\n"
-    "The KYR as the INDI camera \"KYR CCD\", run by indiserver:\n"
-    "  indiserver [-v] [-p PORT] indi_kyr_ccd\n"
+    "Usage: indi_kyr_ccd --help | --version\n"
+    "  or:  indiserver [-v] [-p PORT] indi_kyr_ccd\n"
+    "The KYR as the INDI camera \"KYR CCD\", run by indiserver.\n"
     "\n"
     "  -v          more messages on standard error (repeat for more)\n"
     "  --help      show this help and exit\n"

@@ -545,7 +545,10 @@ void KyrCcd::transferEnded(bool failed) {
         IDSetSwitch(&DownloadAllSP, nullptr);
     }
     // Automatic saving stays on only for auto download.
-    if (AutoDownloadS[0].s != ISS_ON) con_.files.autoSaveOn = false;
+    if (AutoDownloadS[0].s != ISS_ON)
+        con_.files.autoSaveOn = false;
+    else if (autoSavePending_)
+        armAutoSave();
     quietFiles(false);
 }
 
@@ -559,7 +562,8 @@ std::string KyrCcd::freshSaveBase() const {
     const fs::path folder = savingFiles() ? fs::path(saveFolder()) : fs::temp_directory_path();
     const std::string stamp = "KYR-" + timeStamp();
     std::string base = (folder / stamp).string();
-    for (int n = 2; fileExists(base + "001.KYR"); ++n)
+    // Nothing yet starts with it: no image (001 on), no capture log (.txt).
+    for (int n = 2; fileExists(base + "001.KYR") || fileExists(base + ".txt"); ++n)
         base = (folder / (stamp + "-" + std::to_string(n))).string();
     return base;
 }
@@ -611,15 +615,21 @@ void KyrCcd::setAutoDownload(bool on) {
     AutoDownloadS[0].s = on ? ISS_ON : ISS_OFF;
     AutoDownloadS[1].s = on ? ISS_OFF : ISS_ON;
     IDSetSwitch(&AutoDownloadSP, nullptr);
-    if (busy_) return;  // the transfer's end settles automatic saving
-    if (on) {
-        // The console's "Receive and Automatically Save Images": the device's flash
-        // announcement then runs Download All, and every image received is saved too.
-        ui_.answerFileDialog(freshSaveBase());
-        con_.startAutoSave();
-    } else {
+    // During a transfer its end settles automatic saving.
+    autoSavePending_ = busy_ && on;
+    if (busy_) return;
+    if (on)
+        armAutoSave();
+    else
         con_.files.autoSaveOn = false;
-    }
+}
+
+void KyrCcd::armAutoSave() {
+    // The console's "Receive and Automatically Save Images": the device's flash announcement
+    // then runs Download All, and every image received is saved too.
+    autoSavePending_ = false;
+    ui_.answerFileDialog(freshSaveBase());
+    con_.startAutoSave();
 }
 
 // ---------------------------------------------------------------- capture log
@@ -631,7 +641,9 @@ void KyrCcd::startCapture() {
         IDSetSwitch(&CaptureSP, nullptr);
         return;
     }
-    ui_.answerFileDialog((fs::path(saveFolder()) / ("KYR-capture-" + timeStamp())).string());
+    // The console has one base name for images and the capture log: a fresh one serves
+    // both (the log is the base and .txt, images add their numbers).
+    ui_.answerFileDialog(freshSaveBase());
     con_.mnuSetFileName_Click();
     con_.mnuStartCapture_Click();
     capturing_ = true;

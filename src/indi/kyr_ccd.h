@@ -79,6 +79,7 @@ class KyrCcd : public INDI::CCD, public ConsoleEvents {
     std::string saveFolder() const;
     void startDownloadAll();
     void setAutoDownload(bool on);
+    void armAutoSave();
     void startCapture();
     void stopCapture();
     void pressKey(int index);
@@ -110,6 +111,7 @@ class KyrCcd : public INDI::CCD, public ConsoleEvents {
     int rowWidth_ = 320;
     int rowsSeen_ = 0;
     bool quietFiles_ = false;
+    bool autoSavePending_ = false;  // auto download was switched on during a transfer
     bool turbo_ = false;
     bool capturing_ = false;
     // The keywords of the image in the frame buffer (guarded by ccdBufferLock: the base class
