@@ -707,11 +707,17 @@ bool frmKYRdriver::eventFilter(QObject* watched, QEvent* event) {
 void frmKYRdriver::pictureMouseMove(float x, float y) {
     if (console_.terminated()) return;
     console_.Picdata_MouseMove(x, y);
+    pointerX_ = x;
+    pointerY_ = y;
+    showPointerFields();
+}
+
+void frmKYRdriver::showPointerFields() {
     // The same pixel in a field of its own, and the star under the pointer.
     const Console& c = console_;
-    const Readout r =
-        pixelReadout(x, y, c.display.displayOffsetX, c.display.displayOffsetY, c.image.imageData,
-                     c.image.imageWidth, c.image.imageHeight, c.display.imageShown);
+    const Readout r = pixelReadout(pointerX_, pointerY_, c.display.displayOffsetX,
+                                   c.display.displayOffsetY, c.image.imageData, c.image.imageWidth,
+                                   c.image.imageHeight, c.display.imageShown);
     if (!r.changed) return;
     if (r.text.empty()) {
         readoutField_->clear();
@@ -857,6 +863,9 @@ void frmKYRdriver::imageComplete(int) {
     else
         hideProgress();
     refreshState();
+    // In the device's Focus mode images follow one another: the star under a still pointer
+    // is measured again in each, so its HFD can be watched while focusing.
+    showPointerFields();
 }
 
 void frmKYRdriver::transferFailed() {

@@ -114,6 +114,8 @@ class frmKYRdriver : public QMainWindow, public Ui, public ConsoleEvents {
     void layoutForm();
     int informationHeightNeeded() const;
     void pictureMouseMove(float x, float y);
+    // The pixel and star fields for the pointer's last place over the picture.
+    void showPointerFields();
     void previewContrast(std::int32_t background, std::int32_t range);
     void setStretch(Stretch stretch);
     // Units, automatic saving and capture as the console holds them after a handler or event.
@@ -160,6 +162,8 @@ class frmKYRdriver : public QMainWindow, public Ui, public ConsoleEvents {
     int allImages_ = 0;  // images of the Download All under way (0: none)
     int allDone_ = 0;
     bool previewShown_ = false;  // the contrast dialog's preview is on the picture
+    float pointerX_ = -1;        // the pointer's last place over the picture, in area pixels
+    float pointerY_ = -1;
 };
 
 }  // namespace kyr

@@ -160,10 +160,12 @@ TEST(ViewTest, ImageIsDrawnRowByRowAsItArrivesWithTheProgressBar) {
     HeaderFields f;
     f.width = 8;
     f.height = 4;  // at area offsets 156, 98
-    win.action("mnudownloadlight")->trigger();
-    win.port.receive(buildPacket(4, headerPayload(f)));
     auto* bar = win.w.findChild<QProgressBar*>(QStringLiteral("progress"));
     auto* area = win.find<PictureArea>("Picdata");
+    // The pointer waits where the image's first pixel will be.
+    mouse(area, QEvent::MouseMove, QPointF(156 + PictureArea::kBorder, 98 + PictureArea::kBorder));
+    win.action("mnudownloadlight")->trigger();
+    win.port.receive(buildPacket(4, headerPayload(f)));
     EXPECT_FALSE(bar->isHidden());
     EXPECT_EQ(bar->maximum(), 4);
     EXPECT_EQ(bar->text(), QStringLiteral("Row 0 of 4"));
@@ -177,6 +179,7 @@ TEST(ViewTest, ImageIsDrawnRowByRowAsItArrivesWithTheProgressBar) {
         win.port.receive(buildPacket(5, rawPayload(std::vector<std::uint16_t>(8, s))));
     EXPECT_TRUE(bar->isHidden());
     EXPECT_EQ(greyAt(160, 101), 255);
+    EXPECT_EQ(field(win, "statusreadout"), QStringLiteral("Pixel 1, 1 = 1256"));
     Picture shown(win.w.console().display.picture);
     for (int y = 0; y < kPictureHeight; ++y)
         for (int x = 0; x < kPictureWidth; ++x) ASSERT_EQ(greyAt(x, y), shown.at(x, y));

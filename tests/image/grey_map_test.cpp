@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "files/image_export.h"
 #include "image/render.h"
 
 namespace kyr {
@@ -44,6 +45,11 @@ TEST(GreyMap, StretchesRunFromBlackAtTheBackgroundToWhiteAtBackgroundPlusRange) 
         EXPECT_EQ(stretchGrey(744, 1000, -512, stretch), middle);
         EXPECT_EQ(stretchGrey(1001, 1000, 0, stretch), 255);
         EXPECT_EQ(stretchGrey(1000, 1000, 0, stretch), 0);
+
+        // The PNG export shows what the window shows.
+        PixelArray one(1, 1);
+        one.setCell(1, 1, 1256);
+        EXPECT_EQ(imagePicture(one, 1, 1, 1000, 512, stretch).grey[0], middle);
 
         GreyLut lut;
         for (auto [background, range] : {std::pair{1000, 512}, {0, 65535}, {5000, -3000}}) {
