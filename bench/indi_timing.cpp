@@ -51,41 +51,6 @@ class LoopbackPort : public kyr::BasicSerialPort {
     bool open_ = false;
 };
 
-class NullUi : public kyr::Ui {
-  public:
-    void setStatusText(const std::string&) override {}
-    void repaintStatus() override {}
-    void setDisplayText(const std::string&) override {}
-    void repaintDisplay() override {}
-    void setHeaderText(const std::string&) override {}
-    void showPicture(const kyr::Picture&) override {}
-    void setMousePointer(kyr::MousePointer) override {}
-    void setTurboFace(bool) override {}
-    void setProgress(int, int) override {}
-    void showMessage(const std::string&) override {}
-    std::string prompt(const std::string&, const std::string&, const std::string&) override {
-        return {};
-    }
-    std::string runFileDialog(const kyr::FileDialogRequest&) override { return {}; }
-    void showContrastDialog(std::string&, std::string&) override {}
-};
-
-class IdleTimer : public kyr::ReplyTimer {
-  public:
-    void setEnabled(bool e) override { enabled_ = e; }
-    bool enabled() const override { return enabled_; }
-    void setInterval(int ms) override { interval_ = ms; }
-    int interval() const override { return interval_; }
-
-  private:
-    bool enabled_ = false;
-    int interval_ = 0;
-};
-
-class NoScheduler : public kyr::Scheduler {
-  public:
-    void callLater(int, std::function<void()>) override {}
-};
 
 // Bytes on the line from the header request to the image's completion.
 struct Counter : kyr::ConsoleEvents {
@@ -97,10 +62,10 @@ struct Counter : kyr::ConsoleEvents {
 std::size_t downloadBytes() {
     kyr::sim::SimDevice device;
     LoopbackPort port(device);
-    NullUi ui;
-    IdleTimer timer;
+    kyr::QuietUi ui;
+    kyr::PlainReplyTimer timer;
     kyr::SystemClock clock;
-    NoScheduler scheduler;
+    kyr::NoScheduler scheduler;
     kyr::Console con(port, ui, timer, clock, scheduler);
     Counter counter;
     counter.port = &port;

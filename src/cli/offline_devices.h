@@ -35,44 +35,16 @@ class OfflinePort : public SerialPort {
     std::string settings_ = "115200,N,8,2";
 };
 
-class OfflineTimer : public ReplyTimer {
-  public:
-    void setEnabled(bool e) override { enabled_ = e; }
-    bool enabled() const override { return enabled_; }
-    void setInterval(int ms) override { interval_ = ms; }
-    int interval() const override { return interval_; }
-
-  private:
-    bool enabled_ = false;
-    int interval_ = 100;
-};
-
+using OfflineTimer = PlainReplyTimer;
 // Nothing the file commands do is deferred; a call would be dropped with the program.
-class OfflineScheduler : public Scheduler {
-  public:
-    void callLater(int, std::function<void()>) override {}
-};
+using OfflineScheduler = NoScheduler;
 
 // A Ui that shows nothing and answers the file dialog with one name: the console checks a
 // file with its own rules before kyrctl goes on the line.
-class SilentUi : public Ui {
+class SilentUi : public QuietUi {
   public:
     explicit SilentUi(std::string file) : file_(std::move(file)) {}
-    void setStatusText(const std::string&) override {}
-    void repaintStatus() override {}
-    void setDisplayText(const std::string&) override {}
-    void repaintDisplay() override {}
-    void setHeaderText(const std::string&) override {}
-    void showPicture(const Picture&) override {}
-    void setMousePointer(MousePointer) override {}
-    void setTurboFace(bool) override {}
-    void setProgress(int, int) override {}
-    void showMessage(const std::string&) override {}
-    std::string prompt(const std::string&, const std::string&, const std::string&) override {
-        return {};
-    }
     std::string runFileDialog(const FileDialogRequest&) override { return file_; }
-    void showContrastDialog(std::string&, std::string&) override {}
 
   private:
     std::string file_;

@@ -20,6 +20,20 @@ public:
     virtual int interval() const = 0;
 };
 
+// A reply timer that only holds its state: for front ends that never wait on the device
+// (file commands) or tick it themselves.
+class PlainReplyTimer : public ReplyTimer {
+public:
+    void setEnabled(bool enabled) override { enabled_ = enabled; }
+    bool enabled() const override { return enabled_; }
+    void setInterval(int ms) override { interval_ = ms; }
+    int interval() const override { return interval_; }
+
+private:
+    bool enabled_ = false;
+    int interval_ = 100;
+};
+
 // Host date and time as text, for the capture log.
 class Clock {
 public:
@@ -33,6 +47,12 @@ class Scheduler {
 public:
     virtual ~Scheduler() = default;
     virtual void callLater(int ms, std::function<void()> fn) = 0;
+};
+
+// Drops every deferred call: for front ends whose work ends before one could run.
+class NoScheduler : public Scheduler {
+public:
+    void callLater(int, std::function<void()>) override {}
 };
 
 // Image formats that need a toolkit's encoder (PNG). The shell hands one to the console;

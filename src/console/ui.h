@@ -41,4 +41,25 @@ public:
     virtual void showContrastDialog(std::string& background, std::string& range) = 0;
 };
 
+// Shows nothing and answers every question with "" (cancel): front ends without a window
+// override only what they show or answer.
+class QuietUi : public Ui {
+public:
+    void setStatusText(const std::string&) override {}
+    void repaintStatus() override {}
+    void setDisplayText(const std::string&) override {}
+    void repaintDisplay() override {}
+    void setHeaderText(const std::string&) override {}
+    void showPicture(const Picture&) override {}
+    void setMousePointer(MousePointer) override {}
+    void setTurboFace(bool) override {}
+    void setProgress(int, int) override {}
+    void showMessage(const std::string&) override {}
+    std::string prompt(const std::string&, const std::string&, const std::string&) override {
+        return {};
+    }
+    std::string runFileDialog(const FileDialogRequest&) override { return {}; }
+    void showContrastDialog(std::string&, std::string&) override {}
+};
+
 }  // namespace kyr

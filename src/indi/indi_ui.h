@@ -12,7 +12,7 @@
 
 namespace kyr::indi {
 
-class IndiUi : public Ui {
+class IndiUi : public QuietUi {
   public:
     enum class Level { Debug, Info, Error };
     using Log = std::function<void(Level, const std::string&)>;
@@ -21,21 +21,12 @@ class IndiUi : public Ui {
 
     // ---- Ui
     void setStatusText(const std::string& text) override;
-    void repaintStatus() override {}
     // The display, the panel, the picture and progress reach INDI clients through the
     // console's events instead.
-    void setDisplayText(const std::string&) override {}
-    void repaintDisplay() override {}
-    void setHeaderText(const std::string&) override {}
-    void showPicture(const Picture&) override {}
-    void setMousePointer(MousePointer) override {}
-    void setTurboFace(bool) override {}
-    void setProgress(int, int) override {}
     void showMessage(const std::string& text) override;
     std::string prompt(const std::string& text, const std::string& title,
                        const std::string& defaultAnswer) override;
     std::string runFileDialog(const FileDialogRequest& request) override;
-    void showContrastDialog(std::string&, std::string&) override {}
 
     // ---- answers, each used once
     void answerPrompt(const std::string& title, const std::string& answer) {
