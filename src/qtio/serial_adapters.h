@@ -83,8 +83,8 @@ class TcpSerialPort : public QObject, public BasicSerialPort {
     // Blocks (bounded by the reply timeout) until `done`; throws SerialError saying `what`
     // did not come.
     void awaitServer(const std::function<bool()>& done, const std::string& what);
-    // Reads the socket; with telnet, decodes into pending_ and answers the server. True
-    // when new line bytes came.
+    // With telnet, reads the socket, decodes into pending_ and answers the server. True when
+    // new line bytes came (raw: when bytes wait in the socket).
     bool pump();
     void writeWire(const std::vector<std::uint8_t>& wire);
     void deliverLater();
