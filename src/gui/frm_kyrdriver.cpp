@@ -19,6 +19,7 @@
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTextLayout>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 
@@ -250,6 +251,11 @@ frmKYRdriver::frmKYRdriver(SerialPort& port, ReplyTimer& timer, Clock& clock, Sc
     buildMenus();
     buildStatusBar();
     form->onResize = [this] { layoutForm(); };
+
+    arrivedRows_ = new QTimer(this);
+    arrivedRows_->setSingleShot(true);
+    arrivedRows_->setInterval(0);
+    connect(arrivedRows_, &QTimer::timeout, this, &frmKYRdriver::drawArrivedRows);
 
     contrast_ = new frmcontrast(this);  // loaded now, only shown and hidden later
     contrast_->setPreview([this](std::int32_t background, std::int32_t range) {
@@ -833,6 +839,7 @@ void frmKYRdriver::lineSettingsRefused(const std::string&) {
 
 void frmKYRdriver::headerAccepted(int, const ImageHeader& header) {
     // The new image replaces the old one from the top as its rows come in.
+    forgetArrivedRows();
     liveWidth_ = header.hdrWidth;
     liveHeight_ = header.hdrHeight;
     live_ = Picture{};
@@ -849,15 +856,32 @@ void frmKYRdriver::headerRefused(int, const std::string&) {
 }
 
 void frmKYRdriver::rowReceived(int row, int, int) {
+    // The console asks for the next row after this returns: the row is drawn once that
+    // request is out, so the drawing adds nothing to the exchange.
+    firstArrived_ = firstArrived_ == 0 ? row : std::min(firstArrived_, row);
+    lastArrived_ = std::max(lastArrived_, row);
+    if (!arrivedRows_->isActive()) arrivedRows_->start();
+}
+
+void frmKYRdriver::drawArrivedRows() {
+    if (firstArrived_ == 0) return;
     const DisplaySettings& d = console_.display;
     liveLut_.update(d.background, d.range, d.stretch);
-    drawPictureRows(live_, console_.image.imageData, liveWidth_, liveHeight_, row, row, liveLut_);
-    const int y = row + displayOffset(live_.height, liveHeight_) - 1;
-    Picdata->setPictureRows(live_, y, y);
-    progress_->setValue(std::min(row, progress_->maximum()));
+    drawPictureRows(live_, console_.image.imageData, liveWidth_, liveHeight_, firstArrived_,
+                    lastArrived_, liveLut_);
+    const int offset = displayOffset(live_.height, liveHeight_) - 1;
+    Picdata->setPictureRows(live_, firstArrived_ + offset, lastArrived_ + offset);
+    progress_->setValue(std::min(lastArrived_, progress_->maximum()));
+    forgetArrivedRows();
+}
+
+void frmKYRdriver::forgetArrivedRows() {
+    firstArrived_ = lastArrived_ = 0;
+    arrivedRows_->stop();
 }
 
 void frmKYRdriver::imageComplete(int) {
+    forgetArrivedRows();  // the whole image is on show
     if (allImages_ > 0)
         ++allDone_;
     else

@@ -20,6 +20,7 @@ class QMenu;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
+class QTimer;
 
 namespace kyr {
 
@@ -113,6 +114,8 @@ class frmKYRdriver : public QMainWindow, public Ui, public ConsoleEvents {
     // the room the form has beyond its design size.
     void layoutForm();
     int informationHeightNeeded() const;
+    void drawArrivedRows();
+    void forgetArrivedRows();
     void pictureMouseMove(float x, float y);
     // The pixel and star fields for the pointer's last place over the picture.
     void showPointerFields();
@@ -159,6 +162,9 @@ class frmKYRdriver : public QMainWindow, public Ui, public ConsoleEvents {
     GreyLut liveLut_;
     int liveWidth_ = 0;
     int liveHeight_ = 0;
+    int firstArrived_ = 0;  // rows arrived but not yet drawn (0: none)
+    int lastArrived_ = 0;
+    QTimer* arrivedRows_ = nullptr;
     int allImages_ = 0;  // images of the Download All under way (0: none)
     int allDone_ = 0;
     bool previewShown_ = false;  // the contrast dialog's preview is on the picture

@@ -171,6 +171,7 @@ TEST(ViewTest, ImageIsDrawnRowByRowAsItArrivesWithTheProgressBar) {
     EXPECT_EQ(bar->text(), QStringLiteral("Row 0 of 4"));
     const auto greyAt = [&](int x, int y) { return qGray(area->image().pixel(x, y)); };
     win.port.receive(buildPacket(5, rawPayload(std::vector<std::uint16_t>(8, 1256))));
+    drainEvents();  // drawn once the next row is asked for
     EXPECT_EQ(bar->value(), 1);
     EXPECT_EQ(greyAt(156, 98), 128);  // background 1000, range 512 from the header
     EXPECT_EQ(greyAt(163, 98), 128);
