@@ -24,6 +24,7 @@
 #include <cmath>
 
 #include "common/format.h"
+#include "common/version.h"
 #include "frm_contrast.h"
 #include "image/readout.h"
 #include "image/render.h"
@@ -200,13 +201,14 @@ class StatusField : public QLabel {
 
 // What stands in About.
 constexpr const char* kAboutText =
-    "<p><b>KYR Remote Operation Console</b><br>Version 2.10</p>"
+    "<p><b>KYR Remote Operation Console</b><br>Version %1</p>"
     "<p>Works a KYR video camera and autoguider over its serial line: its front panel and "
     "display, image download and display, image files, the display-text log and firmware "
     "upload.</p>"
-    "<p>Licence: not yet chosen by the project; until then, ask its maintainers.<br>"
-    "Source: the kyr_console repository; its README.md tells how to build and run the "
-    "console (<tt>./kyr run</tt>).</p>";
+    "<p>Free software under the GNU General Public License, version 3 or (at your option) any "
+    "later version; it comes with no warranty.<br>"
+    "Source: the kyr_console repository; its README.md tells how to build, install and run "
+    "the console (<tt>./kyr run</tt>).</p>";
 
 const char* const kShortcuts[][2] = {
     {"Arrow keys", "the panel's arrow keys (with Turbo when it is on)"},
@@ -652,7 +654,8 @@ void frmKYRdriver::showShortcuts() {
 }
 
 void frmKYRdriver::showAbout() {
-    QMessageBox::about(this, tr("About"), QString::fromLatin1(kAboutText));
+    QMessageBox::about(this, tr("About"),
+                       QString::fromLatin1(kAboutText).arg(QString::fromLatin1(projectVersion())));
 }
 
 void frmKYRdriver::buildStatusBar() {
