@@ -600,6 +600,8 @@ void KyrCcd::downloadAllStarted(int images) {
 }
 
 void KyrCcd::buffersEmpty() {
+    // The console's words, which a Download All without files kept out of the log.
+    if (quietFiles_) LOG_INFO("KYR data buffers are empty");
     transferEnded(false);
 }
 
