@@ -441,6 +441,7 @@ void KyrCcd::headerRequested(int) {
 void KyrCcd::headerAccepted(int buffer, const ImageHeader& header) {
     bytesAtHeader_ = port_.bytesReceived();
     rowsSeen_ = 0;
+    lastCountdown_ = -1;
     rowWidth_ = header.hdrWidth;
     if (header.pixelSize > 0.0f) {
         // In whole nanometres: the float's last digits are not the sensor's.
@@ -472,6 +473,9 @@ void KyrCcd::countDown(int rowsLeft) {
                                           : static_cast<double>(rowWidth_ + 9);
     const double seconds =
         rowsLeft * (rowBytes + kRowRequestBytes) * bitsPerByte_ / std::max(1, lineBaud_);
+    // Tenths of a second are news to a client; every row (a few milliseconds) is not.
+    if (lastCountdown_ >= 0 && lastCountdown_ - seconds < 0.1) return;
+    lastCountdown_ = seconds;
     PrimaryCCD.setExposureLeft(seconds);
 }
 
@@ -596,6 +600,8 @@ void KyrCcd::downloadAllStarted(int images) {
 }
 
 void KyrCcd::buffersEmpty() {
+    // The console's words, which a Download All without files kept out of the log.
+    if (quietFiles_) LOG_INFO("KYR data buffers are empty");
     transferEnded(false);
 }
 

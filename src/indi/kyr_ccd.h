@@ -110,6 +110,7 @@ class KyrCcd : public INDI::CCD, public ConsoleEvents {
     std::uint64_t bytesAtHeader_ = 0;
     int rowWidth_ = 320;
     int rowsSeen_ = 0;
+    double lastCountdown_ = -1;  // the time left last sent
     bool quietFiles_ = false;
     bool autoSavePending_ = false;  // auto download was switched on during a transfer
     bool turbo_ = false;
