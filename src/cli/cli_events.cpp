@@ -38,6 +38,12 @@ void CliEvents::linkEstablished() {
     happened();
 }
 
+void CliEvents::portError(const std::string& reason) {
+    // The port's own words, beside the console's status that reported the failure.
+    if (!reason.empty()) ui_.error(reason);
+    happened();
+}
+
 void CliEvents::acknowledged() {
     ++seen_.acknowledges;
     happened();

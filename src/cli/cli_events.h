@@ -41,6 +41,7 @@ class CliEvents : public ConsoleEvents {
     void linkLost() override { lineFailure(); }
     void portOpenFailed(int) override { lineFailure(); }
     void lineSettingsRefused(const std::string&) override { lineFailure(); }
+    void portError(const std::string& reason) override;
     void acknowledged() override;
     void commandRefused() override;
     void displayTextReceived(const std::string&, const std::string&) override;

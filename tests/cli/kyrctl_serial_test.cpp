@@ -324,7 +324,10 @@ TEST_F(KyrctlSerial, UploadSendsAGoodFirmwareFileAndRefusesABadOne) {
 TEST_F(KyrctlSerial, ASilentDeviceOrAMissingPortEndsInTheConsolesMessage) {
     RunResult r = runKyrctl({"--com", "1=/dev/kyr-no-such-port", "link"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(contains(r.err, "Unable to open COM1")) << r.err;
+    // The console's status, and beside it the port's own reason.
+    EXPECT_EQ(lines(r.err).at(0), "kyrctl: Unable to open COM1") << r.err;
+    EXPECT_EQ(lines(r.err).size(), 2u) << r.err;
+    EXPECT_TRUE(contains(r.err, "/dev/kyr-no-such-port")) << r.err;
     r = runKyrctl({"--quiet", "--com", "2=/dev/kyr-no-such-port", "--port", "COM2", "link"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(contains(r.err, "COM2 not available")) << r.err;
