@@ -443,12 +443,6 @@ void KyrCcd::headerAccepted(int buffer, const ImageHeader& header) {
     rowsSeen_ = 0;
     lastCountdown_ = -1;
     rowWidth_ = header.hdrWidth;
-    if (header.pixelSize > 0.0f) {
-        // In whole nanometres: the float's last digits are not the sensor's.
-        const double microns = std::round(static_cast<double>(header.pixelSize) * 1e6) / 1000.0;
-        if (std::fabs(microns - PrimaryCCD.getPixelSizeX()) > 1e-6)
-            SetCCDParams(kFullWidth, kFullHeight, 16, microns, microns);
-    }
     if (buffer == kScreenBuffer && clientExposure_ && !exposureNoteSaid_) {
         const double exposed =
             frameExposureSeconds(header) * std::max<int>(1, header.hdrExposureCount);
@@ -500,8 +494,21 @@ void KyrCcd::publishImage() {
     const int h = con_.image.imageHeight;
     if (w <= 0 || h <= 0) return;
     const ImageHeader& header = con_.header;
+    // The base class writes each image on a thread of its own, reading the chip's frame before
+    // it takes ccdBufferLock: the next image waits until the writer has the last one.
+    {
+        std::unique_lock<std::mutex> lock(handoffMutex_);
+        handoff_.wait_for(lock, std::chrono::seconds(5), [this] { return writerHasImage_; });
+        writerHasImage_ = false;
+    }
     {
         std::lock_guard<std::mutex> lock(ccdBufferLock);
+        if (header.pixelSize > 0.0f) {
+            // In whole nanometres: the float's last digits are not the sensor's.
+            const double microns = std::round(static_cast<double>(header.pixelSize) * 1e6) / 1000.0;
+            if (std::fabs(microns - PrimaryCCD.getPixelSizeX()) > 1e-6)
+                SetCCDParams(kFullWidth, kFullHeight, 16, microns, microns);
+        }
         PrimaryCCD.setFrame(0, 0, static_cast<uint32_t>(w), static_cast<uint32_t>(h));
         PrimaryCCD.setFrameBufferSize(static_cast<uint32_t>(w * h * 2));
         auto* samples = reinterpret_cast<std::uint16_t*>(PrimaryCCD.getFrameBuffer());
@@ -522,11 +529,26 @@ void KyrCcd::addFITSKeywords(INDI::CCDChip* targetChip) {
     // INDI's where both have a keyword (EXPTIME, DATE-OBS, XPIXSZ, FOCALLEN...).
     int status = 0;
     writeFitsKeywords(*targetChip->fitsFilePointer(), keywords_, &status);
+    writerTookImage();
     if (status != 0) {
         char why[FLEN_STATUS] = {};
         fits_get_errstatus(status, why);
         LOGF_ERROR("FITS keywords not written: %s", why);
     }
+}
+
+void KyrCcd::UploadComplete(INDI::CCDChip*) {
+    // A FITS image was taken when its keywords were written (the next one may be on its way
+    // by now); a native one has no keywords, and is done here.
+    if (EncodeFormatSP[FORMAT_FITS].getState() != ISS_ON) writerTookImage();
+}
+
+void KyrCcd::writerTookImage() {
+    {
+        std::lock_guard<std::mutex> lock(handoffMutex_);
+        writerHasImage_ = true;
+    }
+    handoff_.notify_all();
 }
 
 void KyrCcd::transferFailed() {

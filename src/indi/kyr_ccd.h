@@ -8,8 +8,10 @@
 #include <connectionplugins/connectionserial.h>
 #include <connectionplugins/connectiontcp.h>
 
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -42,6 +44,7 @@ class KyrCcd : public INDI::CCD, public ConsoleEvents {
     bool AbortExposure() override;
     bool UpdateCCDFrame(int x, int y, int w, int h) override;
     void addFITSKeywords(INDI::CCDChip* targetChip) override;
+    void UploadComplete(INDI::CCDChip* targetChip) override;
     bool saveConfigItems(FILE* fp) override;
 
     // ---- the console's outcomes
@@ -69,6 +72,8 @@ class KyrCcd : public INDI::CCD, public ConsoleEvents {
     // The transfer under way ended (done, failed, refused or lost).
     void transferEnded(bool failed);
     void publishImage();
+    // Called on the base class's writer thread once it holds the image (ccdBufferLock).
+    void writerTookImage();
     void countDown(int rowsLeft);
     // The observer's settings, put into the console again (a header brings the device's).
     void applyObservation();
@@ -118,6 +123,9 @@ class KyrCcd : public INDI::CCD, public ConsoleEvents {
     // The keywords of the image in the frame buffer (guarded by ccdBufferLock: the base class
     // writes the FITS on a thread of its own).
     std::vector<FitsCard> keywords_;
+    std::mutex handoffMutex_;
+    std::condition_variable handoff_;
+    bool writerHasImage_ = true;  // the writer has taken the last image (or there was none)
 
     // ---- the "KYR" tab
     ISwitch KeyS[15];
