@@ -19,6 +19,7 @@
 #include "image/track_offsets.h"
 #include "firmware/upload_state.h"
 #include "image/display_settings.h"
+#include "image/render.h"
 #include "image/flat_field.h"
 #include "image/image_store.h"
 #include "image/download_state.h"
@@ -203,6 +204,8 @@ private:
     std::uint16_t arrowMask(std::uint16_t mask) const {
         return turboOn ? static_cast<std::uint16_t>(mask | key::Turbo) : mask;
     }
+    // Auto Contrast by one rule (the description's, or zscale); nothing without an image.
+    void applyAutoContrast(Contrast (*rule)(const PixelArray&, int, int));
     void restartReplyTimer(int ms);
     void stopReplyTimer();
     void writePacket(const std::vector<std::uint8_t>& packet, bool testPortOpen);

@@ -84,23 +84,16 @@ void Console::mnucontrast_Click() {
     renderImage();
 }
 
-void Console::mnuautocontrast_Click() {
-    if (image.imageWidth <= 0 || image.imageHeight <= 0) {
-        showStatus("No image to adjust: download or load an image first");
-        return;
-    }
-    const Contrast c = autoContrast(image.imageData, image.imageWidth, image.imageHeight);
-    display.background = c.background;
-    display.range = c.range;
-    renderImage();
-}
+void Console::mnuautocontrast_Click() { applyAutoContrast(autoContrast); }
 
-void Console::mnuautocontrastzscale_Click() {
+void Console::mnuautocontrastzscale_Click() { applyAutoContrast(zscaleContrast); }
+
+void Console::applyAutoContrast(Contrast (*rule)(const PixelArray&, int, int)) {
     if (image.imageWidth <= 0 || image.imageHeight <= 0) {
         showStatus("No image to adjust: download or load an image first");
         return;
     }
-    const Contrast c = zscaleContrast(image.imageData, image.imageWidth, image.imageHeight);
+    const Contrast c = rule(image.imageData, image.imageWidth, image.imageHeight);
     display.background = c.background;
     display.range = c.range;
     renderImage();
