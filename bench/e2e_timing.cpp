@@ -22,7 +22,7 @@
 
 #include "console/console.h"
 #include "firmware/firmware.h"
-#include "gui/frm_kyrdriver.h"
+#include "gui/main_window.h"
 #include "qtio/qt_platform.h"
 #include "qtio/ser2net_process.h"
 #include "qtio/serial_adapters.h"
@@ -178,21 +178,21 @@ int main(int argc, char** argv) {
     kyr::QtScheduler scheduler;
     kyr::SystemClock clock;
     std::unique_ptr<kyr::Console> plain;
-    std::unique_ptr<kyr::frmKYRdriver> window;
+    std::unique_ptr<kyr::MainWindow> window;
     if (withWindow) {
-        window = std::make_unique<kyr::frmKYRdriver>(port, timer, clock, scheduler);
+        window = std::make_unique<kyr::MainWindow>(port, timer, clock, scheduler);
         window->resize(1400, 1000);  // the picture at twice its size
         window->show();
     } else {
         plain = std::make_unique<kyr::Console>(port, ui, timer, clock, scheduler);
     }
     kyr::Console& con = withWindow ? window->console() : *plain;
-    timer.setCallback([&] { con.entrytimer_Timer(); });
+    timer.setCallback([&] { con.onReplyTimer(); });
     const auto waitFor = [&](const std::function<bool()>& done, int timeoutMs) {
         return withWindow ? runUntilPolled(done, timeoutMs) : runUntil(ui, done, timeoutMs);
     };
 
-    con.Form_Load();
+    con.start();
     if (!waitFor([&] { return con.link.linkEstablished; }, 5000)) {
         std::fprintf(stderr, "kyr-e2e-timing: no link (%s)\n", ui.status.c_str());
         return 1;
@@ -217,13 +217,13 @@ int main(int argc, char** argv) {
     clockStart.start();
     bool ok = false;
     if (upload) {
-        con.mnuUploadFile_Click();
+        con.uploadFirmware();
         ok = runUntil(ui, [&] {
             return ui.status == "Code succesfully uploaded - KYR restarting" ||
                    ui.status == "Communication Failed" || !ui.messages.empty();
         }, 120000) && ui.status == "Code succesfully uploaded - KYR restarting";
     } else {
-        con.mnudownloadlight_Click();
+        con.downloadScreenImage();
         ok = waitFor([&] {
             return con.download.imageComplete || ui.status == "Communication Failed";
         }, 120000) && con.download.imageComplete;
@@ -247,7 +247,7 @@ int main(int argc, char** argv) {
     std::printf("  bytes sent %zu, received %zu\n", port.sent, port.received);
     std::printf("  wire-time bound %.3f s, measured %.3f s, ratio %.4f\n", bound, elapsed,
                 elapsed / bound);
-    con.Form_Unload();
+    con.shutdown();
     sim.stop();
     return ok ? 0 : 1;
 }

@@ -73,7 +73,7 @@ std::size_t downloadBytes() {
     con.establishLink(1);
     port.pump();
     port.sent = port.received = 0;
-    con.mnudownloadlight_Click();
+    con.downloadScreenImage();
     port.pump();
     con.setEvents(nullptr);
     return counter.bytes;

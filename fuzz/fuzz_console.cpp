@@ -34,24 +34,13 @@ private:
     bool open_ = false;
 };
 
-class NullUi : public Ui {
+// Shows nothing and cancels every dialog (nothing is written to disk while fuzzing), but
+// checks that every picture is whole.
+class NullUi : public QuietUi {
 public:
-    void setStatusText(const std::string&) override {}
-    void repaintStatus() override {}
-    void setDisplayText(const std::string&) override {}
-    void repaintDisplay() override {}
-    void setHeaderText(const std::string&) override {}
     void showPicture(const Picture& p) override {
         if (p.grey.size() != static_cast<std::size_t>(p.width * p.height)) __builtin_trap();
     }
-    void setMousePointer(MousePointer) override {}
-    void setTurboFace(bool) override {}
-    void setProgress(int, int) override {}
-    void showMessage(const std::string&) override {}
-    std::string prompt(const std::string&, const std::string&, const std::string&) override { return {}; }
-    // Every dialog is cancelled: nothing is written to disk while fuzzing.
-    std::string runFileDialog(const FileDialogRequest&) override { return {}; }
-    void showContrastDialog(std::string&, std::string&) override {}
 };
 
 class Timer : public ReplyTimer {
@@ -82,16 +71,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     NullClock clock;
     NullScheduler scheduler;
     Console con(port, ui, timer, clock, scheduler);
-    con.Form_Load();
+    con.start();
     std::size_t i = 0;
     while (i < size) {
         const std::uint8_t op = data[i++];
         switch (op & 7) {
-            case 0: con.entrytimer_Timer(); break;
-            case 1: con.mnudownloadlight_Click(); break;
-            case 2: con.cmdinterrupt_Click(); break;
-            case 3: con.Picdata_MouseMove(static_cast<float>(op), static_cast<float>(op >> 1)); break;
-            case 4: con.mnuautocontrast_Click(); break;
+            case 0: con.onReplyTimer(); break;
+            case 1: con.downloadScreenImage(); break;
+            case 2: con.pressKey(PanelKey::Interrupt); break;
+            case 3: con.readOutPixelAt(static_cast<float>(op), static_cast<float>(op >> 1)); break;
+            case 4: con.autoContrast(); break;
             default: {
                 std::size_t n = (op >> 3) * 13u + 1u;
                 if (n > size - i) n = size - i;

@@ -11,6 +11,7 @@
 
 #include "files/file_io.h"
 #include "image/render.h"
+#include "link/speed_table.h"
 
 namespace kyr::cli {
 
@@ -107,29 +108,25 @@ std::string renamedOutput(Command command, const std::string& out) {
 
 }  // namespace
 
-std::optional<Key> keyByName(const std::string& name) {
-    static const std::map<std::string, Key> m{
-        {"focus", Key::Focus},         {"image", Key::Image},
-        {"monitor", Key::Monitor},     {"turbo", Key::Turbo},
-        {"parameter", Key::Parameter}, {"setup", Key::Setup},
-        {"value", Key::Value},         {"interrupt", Key::Interrupt},
-        {"calibrate", Key::Calibrate}, {"track", Key::Track},
-        {"display", Key::Display},     {"fileops", Key::FileOps},
-        {"file-ops", Key::FileOps},    {"up", Key::Up},
-        {"down", Key::Down},           {"left", Key::Left},
-        {"right", Key::Right},
-    };
-    const auto it = m.find(lower(name));
-    if (it == m.end()) return std::nullopt;
-    return it->second;
+std::optional<std::optional<PanelKey>> keyByName(const std::string& name) {
+    const std::string n = lower(name);
+    if (n == "turbo") return std::optional<PanelKey>{};
+    for (const PanelKeyInfo& k : kPanelKeys) {
+        std::string caption = lower(k.caption);
+        if (n == caption) return k.key;
+        // "File Ops" is typed as fileops or file-ops
+        std::replace(caption.begin(), caption.end(), ' ', '-');
+        if (n == caption) return k.key;
+        caption.erase(std::remove(caption.begin(), caption.end(), '-'), caption.end());
+        if (n == caption) return k.key;
+    }
+    return std::nullopt;
 }
 
 std::optional<int> baudCodeForRate(const std::string& rate) {
-    static const std::map<std::string, int> m{
-        {"115200", 1}, {"57600", 2}, {"38400", 3}, {"19200", 4}, {"9600", 5}};
-    const auto it = m.find(rate);
-    if (it == m.end()) return std::nullopt;
-    return it->second;
+    for (std::size_t code = 1; code < kSpeeds.size(); ++code)
+        if (rate == std::to_string(kSpeeds[code].rate)) return static_cast<int>(code);
+    return std::nullopt;
 }
 
 ParseResult parseArgs(const std::vector<std::string>& argv) {

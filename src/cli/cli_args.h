@@ -2,6 +2,8 @@
 // kyrctl's command line: options and the command with its arguments. No I/O here.
 
 #include <optional>
+
+#include "console/panel_key.h"
 #include <string>
 #include <vector>
 
@@ -60,27 +62,9 @@ struct ParseResult {
 
 ParseResult parseArgs(const std::vector<std::string>& argv);
 
-// The front-panel key for a name (Focus, Image, ... Up, Down, Left, Right; any case);
-// nullopt for an unknown name.
-enum class Key {
-    Focus,
-    Image,
-    Monitor,
-    Turbo,
-    Parameter,
-    Setup,
-    Value,
-    Interrupt,
-    Calibrate,
-    Track,
-    Display,
-    FileOps,
-    Up,
-    Down,
-    Left,
-    Right
-};
-std::optional<Key> keyByName(const std::string& name);
+// A front-panel key by name (Focus, Image, ... File-Ops, Up, Down, Left, Right, or Turbo; any
+// case): a PanelKey, or nullopt inside for Turbo; nullopt outside for an unknown name.
+std::optional<std::optional<PanelKey>> keyByName(const std::string& name);
 
 // The baud menu's code for a rate (115200 -> 1 ... 9600 -> 5).
 std::optional<int> baudCodeForRate(const std::string& rate);

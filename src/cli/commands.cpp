@@ -32,21 +32,21 @@ std::string lower(std::string s) {
 void applyObservation(Console& con, CliUi& ui, const CliArgs& a) {
     if (a.metric) {
         if (*a.metric)
-            con.mnucentimeters_Click();
+            con.useCentimeters();
         else
-            con.mnuinches_Click();
+            con.useInches();
     }
     if (a.note) {
         ui.setPromptAnswer("Note", *a.note);
-        con.mnunote_Click();
+        con.enterNote();
     }
     if (a.focalLength) {
         ui.setPromptAnswer("Focal Length", *a.focalLength);
-        con.mnufocallength_Click();
+        con.enterFocalLength();
     }
     if (a.aperture) {
         ui.setPromptAnswer("Aperture Diameter", *a.aperture);
-        con.mnuaperturedia_Click();
+        con.enterApertureDiameter();
     }
 }
 
@@ -117,7 +117,7 @@ struct OfflineConsole {
 bool loadImage(OfflineConsole& oc, CliUi& ui, const std::string& path) {
     const int loads = oc.events.seen().loads;
     ui.queueFile(path);
-    oc.con.loadImageFile();
+    oc.con.loadImage();
     return oc.events.seen().loads > loads;
 }
 
@@ -128,7 +128,7 @@ int writeImage(OfflineConsole& oc, CliUi& ui, const std::string& path) {
     const Mark m = markOf(ui, oc.events);
     ui.queueFile(path);
     if (ext == ".kyr")
-        con.saveImageNow();
+        con.saveImageAs();
     else if (ext == ".bmp")
         con.exportImageBitmap();
     else if (ext == ".png")
@@ -153,10 +153,10 @@ int runConvert(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
     if (!loadImage(oc, ui, a.inputs[0])) return kExitFailed;
     const Mark m = markOf(ui, oc.events);
     if (a.autoContrast) {
-        con.mnuautocontrast_Click();
+        con.autoContrast();
     } else if (a.background || a.range) {
         ui.setContrastAnswers(a.background, a.range);
-        con.mnucontrast_Click();
+        con.adjustContrast();
     }
     applyObservation(con, ui, a);
     if (ui.messages().size() > m.messages) return kExitFailed;  // the dialog refused a value
@@ -169,7 +169,7 @@ int runFlatfield(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
     Console& con = oc.con;
     if (!loadImage(oc, ui, a.inputs[0])) return kExitFailed;
     ui.queueFile(a.inputs[1]);
-    con.mnuflatfield_Click();
+    con.applyFlatField();
     if (!oc.events.seen().flatCorrected) return kExitFailed;  // the console said why
     applyObservation(con, ui, a);
     return writeImage(oc, ui, a.output);
@@ -191,7 +191,7 @@ bool firmwareFileAccepted(CliUi& ui, const std::string& path) {
     OfflineScheduler scheduler;
     Console con(port, silent, timer, clock, scheduler);
     con.setEvents(&verdict);
-    con.mnuUploadFile_Click();
+    con.uploadFirmware();
     if (verdict.started) return true;
     ui.error(verdict.refused.value_or(path + " was not accepted as KYR code"));
     return false;
@@ -212,13 +212,13 @@ class LineSession {
         con_.setEvents(&events_);
         // Whole paths are handed over: a "." in a folder's name stays.
         con_.files.cutInFileNameOnly = true;
-        timer_.setCallback([this] { con_.entrytimer_Timer(); });
+        timer_.setCallback([this] { con_.onReplyTimer(); });
         events_.onEvent = [this] { waiter_.poke(); };
         ui_.onActivity = [this] { waiter_.poke(); };
     }
     ~LineSession() {
         // Exit: the link-off request, the port closed; a running capture is written.
-        if (!con_.terminated()) con_.Form_Unload();
+        if (!con_.terminated()) con_.shutdown();
         timer_.setCallback(nullptr);
         events_.onEvent = nullptr;
         ui_.onActivity = nullptr;
@@ -269,7 +269,7 @@ class LineSession {
     bool open() {
         const Mark m = mark();
         if (!a_.port && !a_.baudCode) {
-            con_.Form_Load();
+            con_.start();
         } else {
             if (a_.baudCode) {
                 con_.setBaudRate(*a_.baudCode);
@@ -309,57 +309,11 @@ class LineSession {
     Waiter waiter_;
 };
 
-void pressKey(Console& con, Key k) {
-    switch (k) {
-        case Key::Focus:
-            con.cmdfocus_Click();
-            break;
-        case Key::Image:
-            con.cmdimage_Click();
-            break;
-        case Key::Monitor:
-            con.cmdmonitor_Click();
-            break;
-        case Key::Turbo:
-            con.cmdturbo_Click();
-            break;
-        case Key::Parameter:
-            con.cmdparameter_Click();
-            break;
-        case Key::Setup:
-            con.cmdsetup_Click();
-            break;
-        case Key::Value:
-            con.cmdvalue_Click();
-            break;
-        case Key::Interrupt:
-            con.cmdinterrupt_Click();
-            break;
-        case Key::Calibrate:
-            con.cmdcalibrate_Click();
-            break;
-        case Key::Track:
-            con.cmdtrack_Click();
-            break;
-        case Key::Display:
-            con.cmddisplay_Click();
-            break;
-        case Key::FileOps:
-            con.cmdfileops_Click();
-            break;
-        case Key::Up:
-            con.cmdup_Click();
-            break;
-        case Key::Down:
-            con.cmddown_Click();
-            break;
-        case Key::Left:
-            con.cmdleft_Click();
-            break;
-        case Key::Right:
-            con.cmdright_Click();
-            break;
-    }
+void pressKey(Console& con, std::optional<PanelKey> k) {
+    if (k)
+        con.pressKey(*k);
+    else
+        con.toggleTurbo();
 }
 
 // How long the line must stay quiet after the last key before kyrctl ends, so that the
@@ -413,7 +367,7 @@ int runDownload(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
     ui.setProgressLabel("rows");
     Mark m = s.mark();
     const int images = ev.seen().images, empty = ev.seen().emptyHeaders;
-    con.mnudownloadlight_Click();
+    con.downloadScreenImage();
     const WaitEnd end = s.wait(
         m, [&] { return ev.seen().images > images || ev.seen().emptyHeaders > empty; });
     if (end != WaitEnd::Done) return s.notDone(end, "the KYR stopped sending the image");
@@ -422,7 +376,7 @@ int runDownload(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
     applyObservation(con, ui, a);
     m = s.mark();
     ui.queueFile(a.output);
-    con.saveImageNow();
+    con.saveImageAs();
     if (!filesFine(ui, ev, m)) return kExitFailed;
     printPanel(ui);
     return kExitOk;
@@ -439,7 +393,7 @@ int runDownloadAll(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
     const Mark m = s.mark();
     const int empty = ev.seen().emptyHeaders;
     ui.queueFile(a.output);
-    con.mnuflashdownload_Click();
+    con.downloadAll();
     const WaitEnd end = s.wait(m, [&] {
         return ev.seen().downloadAllOver || ev.seen().buffersEmpty ||
                ev.seen().emptyHeaders > empty;
@@ -474,9 +428,9 @@ int runCapture(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
     ui.setProgressLabel("records");
     const Mark m = s.mark();
     ui.queueFile(a.output);
-    con.mnuSetFileName_Click();
+    con.setCaptureFileName();
     if (ui.messages().size() > m.messages) return kExitFailed;
-    con.mnuStartCapture_Click();
+    con.startCapture();
     ui.note("Capturing the display text into " + captureSingleFileName(base) +
             " (Ctrl-C ends the capture)");
 
@@ -486,7 +440,7 @@ int runCapture(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
     const WaitEnd end = s.wait(
         m, [&] { return want > 0 && ev.seen().records - records >= want; }, want > 0, a.seconds);
 
-    con.mnuEndCapture_Click();  // End Data Capture: what was held is written
+    con.endCapture();  // End Data Capture: what was held is written
     const int got = ev.seen().records - records;
     if (end == WaitEnd::Failed) return kExitFailed;
     if (end == WaitEnd::Stalled)
@@ -506,7 +460,7 @@ int runUpload(const CliArgs& a, CliUi& ui, ImageEncoder* png) {
     ui.setProgressLabel("pages");
     Mark m = s.mark();
     ui.queueFile(a.inputs[0]);
-    con.mnuUploadFile_Click();
+    con.uploadFirmware();
     if (!ev.seen().uploadStarted) return kExitFailed;  // refused: the console said why
     ui.note("Uploading " + a.inputs[0]);
     WaitEnd end = s.wait(m, [&] { return ev.seen().uploadDone; });

@@ -5,25 +5,11 @@
 #include "common/le16.h"
 #include "link/packet.h"
 #include "link/protocol.h"
+#include "link/speed_table.h"
 
 namespace kyr {
 
 namespace {
-// One row per item of the Set Baud Rate menu, indexed by baudCode.
-struct SpeedRow {
-    int rate;
-    std::int16_t transferTimeout;
-    std::int16_t replyTimeout;
-};
-constexpr std::array<SpeedRow, 6> kSpeeds{{
-    {0, 0, 0},
-    {115200, 110, 256},
-    {57600, 1024, 1024},
-    {38400, 330, 256},
-    {19200, 660, 256},
-    {9600, 1320, 256},
-}};
-
 std::string speedSettings(int code, int stopBits) {
     return std::to_string(kSpeeds[static_cast<std::size_t>(code)].rate) + ",N,8," +
            std::to_string(stopBits);
@@ -35,12 +21,12 @@ Console::Console(SerialPort& port, Ui& ui, ReplyTimer& timer, Clock& clock, Sche
     rx.setHeaderOnlyTypes({code(DevicePacket::ScreenImageOffer), code(DevicePacket::FlashDownload),
                            code(DevicePacket::Acknowledge), code(DevicePacket::NotUnderstood),
                            code(DevicePacket::LinkConfirmed), code(DevicePacket::LinkRequest)});
-    port_.setOnComm([this] { MSComm1_OnComm(); });
+    port_.setOnComm([this] { onReceive(); });
 }
 
 // ---------------------------------------------------------------- start-up and shutdown
 
-void Console::Form_Load() {
+void Console::start() {
     // Reset the form-level state (all but the port).
     upload = FirmwareUpload{};
     link.timeoutTicks = 0;
@@ -83,7 +69,7 @@ void Console::Form_Load() {
     }
 }
 
-void Console::Form_Unload() {
+void Console::shutdown() {
     if (terminated_) return;
     endCaptureOnShutdown();
     if (link.portOpen) {
@@ -98,7 +84,7 @@ void Console::Form_Unload() {
     terminated_ = true;
 }
 
-void Console::Form_MouseMove() { ui_.setMousePointer(MousePointer::Default); }
+void Console::pointerLeftPicture() { ui_.setMousePointer(MousePointer::Default); }
 
 // ---------------------------------------------------------------- link and speed
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "console/console_events.h"
+#include "console/panel_key.h"
 #include "console/platform.h"
 #include "console/ui.h"
 #include "files/file_dialog.h"
@@ -36,15 +37,6 @@ inline constexpr const char* kWindowTitle = "KYR Remote Operation Console Versio
 inline constexpr const char* kNoPortMessage = "No COM port is open to KYR";
 inline constexpr const char* kNewLine = "\r\n";
 
-// Front-panel key masks.
-namespace key {
-inline constexpr std::uint16_t Focus = 0x0001, Image = 0x0002, Monitor = 0x0004,
-                               Turbo = 0x0008, Parameter = 0x0010, Setup = 0x0020,
-                               Value = 0x0040, Interrupt = 0x0080, Calibrate = 0x0100,
-                               Track = 0x0200, Display = 0x0400, FileOps = 0x0800,
-                               Down = 0x1000, Up = 0x2000, Right = 0x4000, Left = 0x8000;
-}
-
 class Console {
 public:
     Console(SerialPort& port, Ui& ui, ReplyTimer& timer, Clock& clock, Scheduler& scheduler);
@@ -52,32 +44,25 @@ public:
     Console& operator=(const Console&) = delete;
 
     // ---- start-up and shutdown
-    void Form_Load();
-    void Form_Unload();
-    void mnuexit_Click() { Form_Unload(); }
-    void Form_MouseMove();
-    // Where the typed outcomes go (null: nowhere). Set before Form_Load.
+    void start();
+    void shutdown();
+    // File I/O > Exit.
+    void quit() { shutdown(); }
+    // The mouse over the window outside the picture: the default pointer again.
+    void pointerLeftPicture();
+    // Where the typed outcomes go (null: nowhere). Set before start.
     void setEvents(ConsoleEvents* events) { events_ = events ? events : &noEvents_; }
     ConsoleEvents& events() { return *events_; }
     // True once shutdown ran: the shell then ends the program.
     bool terminated() const { return terminated_; }
 
     // ---- serial link
-    void MSComm1_OnComm();
-    void entrytimer_Timer();
+    void onReceive();
+    void onReplyTimer();
     void sendLinkRequest(std::uint8_t flag);
-    void mnu9600_Click() { setBaudRate(5); }
-    void mnu19200_Click() { setBaudRate(4); }
-    void mnu38400_Click() { setBaudRate(3); }
-    void mnu57600_Click() { setBaudRate(2); }
-    void mnu115200_Click() { setBaudRate(1); }
-    void mnuestablishlink1_Click() { establishLink(1); }
-    void mnuestablishlink2_Click() { establishLink(2); }
-    void mnuestablishlink3_Click() { establishLink(3); }
-    void mnuestablishlink4_Click() { establishLink(4); }
-    void mnuestablishlink5_Click() { establishLink(5); }
-    void mnuestablishlink6_Click() { establishLink(6); }
+    // Link > Set Baud Rate: code 1..5 for 115200, 57600, 38400, 19200, 9600.
     void setBaudRate(int code);
+    // Link > Establish Link (COMn).
     void establishLink(int n);
 
     // ---- command packets
@@ -95,28 +80,17 @@ public:
     void readBufferFlags();
 
     // ---- front-panel keys and display mirror
-    void cmdfocus_Click() { keyClick(key::Focus); }
-    void cmdimage_Click() { keyClick(key::Image); }
-    void cmdmonitor_Click() { keyClick(key::Monitor); }
-    void cmdturbo_Click();
-    void cmdparameter_Click();
-    void cmdsetup_Click() { keyClick(key::Setup); }
-    void cmdvalue_Click() { keyClick(key::Value); }
-    void cmdinterrupt_Click();
-    void cmdcalibrate_Click() { keyClick(key::Calibrate); }
-    void cmdtrack_Click() { keyClick(key::Track); }
-    void cmddisplay_Click() { keyClick(key::Display); }
-    void cmdfileops_Click() { keyClick(key::FileOps); }
-    void cmddown_Click() { keyClick(arrowMask(key::Down)); }
-    void cmdup_Click() { keyClick(arrowMask(key::Up)); }
-    void cmdright_Click() { keyClick(arrowMask(key::Right)); }
-    void cmdleft_Click() { keyClick(arrowMask(key::Left)); }
+    // A click on one of the panel keys.
+    void pressKey(PanelKey key);
+    // The Turbo key: on and off in turn.
+    void toggleTurbo();
     void showDisplayText();
 
     // ---- image download
-    void mnudownloadlight_Click();
-    void mnuflashdownload_Click();
-    void mnuabort_Click();
+    // Download > Download Screen Image / Download All / Abort Download All.
+    void downloadScreenImage();
+    void downloadAll();
+    void abortDownloadAll();
     // The row decoders return false when the row's codes do not fit its payload (a bad row).
     bool decodeCompressedRow();
     bool decodeRawRow();
@@ -124,34 +98,33 @@ public:
 
     // ---- rendering, contrast, readout
     void renderImage();
-    void mnucontrast_Click();
-    void mnuautocontrast_Click();
+    // Display > Adjust Contrast / Auto Contrast.
+    void adjustContrast();
+    void autoContrast();
     // "Auto Contrast (zscale)": background and range from the zscale limits.
-    void mnuautocontrastzscale_Click();
-    void Picdata_MouseMove(float x, float y);
+    void autoContrastZscale();
+    // The mouse over the picture: the pixel under it in the status line.
+    void readOutPixelAt(float x, float y);
 
     // ---- flat field
     std::string loadFlatField();
-    void mnuflatfield_Click();
+    // Process > Flat Field.
+    void applyFlatField();
 
     // ---- files
     std::string showFileDialog(FileDialogMode mode, FileDialogFilter filter);
-    void mnuload_Click() { loadImageFile(); }
-    void loadImageFile();
-    void mnuCompSave_Click() { saveImageNow(); }
-    void saveImageNow();
-    void mnuautosave_Click() { startAutoSave(); }
+    // File I/O > Load KYR Frame from Disk / Save / Receive and Automatically Save Images.
+    void loadImage();
+    void saveImageAs();
     void startAutoSave();
-    void mnubitmap_Click() { exportBitmap(); }
+    // File I/O > Save Displayed Image in Bitmap Format.
     void exportBitmap();
     void writeImageFile();
     void writeTrackList();
     void writeMosaicData();
     void readTrackList();
     // Exports of the image at its own size: the samples as FITS, the grey levels as PNG.
-    void mnuexportfits_Click() { exportFits(); }
     void exportFits();
-    void mnuexportpng_Click() { exportPng(); }
     void exportPng();
     // The image at its own size as a bitmap (kyrctl convert; the menu's bitmap is the area).
     void exportImageBitmap();
@@ -161,23 +134,25 @@ public:
     void setFileWriter(NewFileWriter writer) { writeNewFile_ = std::move(writer); }
 
     // ---- observation settings
-    void mnunote_Click();
-    void mnufocallength_Click();
-    void mnuaperturedia_Click();
-    void mnuinches_Click();
-    void mnucentimeters_Click();
+    // Edit Data > Note / Focal Length / Aperture Diameter; Units > Inches / Centimeters.
+    void enterNote();
+    void enterFocalLength();
+    void enterApertureDiameter();
+    void useInches();
+    void useCentimeters();
 
-    // ---- capture log
-    void mnuSetFileName_Click();
-    void mnuStartCapture_Click();
-    void mnuEndCapture_Click();
+    // ---- capture log: Log Data > Capture 2x24 Text > Set Text File Name / Start / End
+    void setCaptureFileName();
+    void startCapture();
+    void endCapture();
     void recordCapture(const std::string& logLine);
     void rollCaptureFile();
     // Shutdown while a capture runs: writes what is held, as End Data Capture would.
     void endCaptureOnShutdown();
 
     // ---- firmware upload
-    void mnuUploadFile_Click();
+    // Upload > Upload New KYR Code at 115 KBaud.
+    void uploadFirmware();
     void fillPageBuffer();
     // Called by the dispatcher for an acknowledge, and by the reply timer for a tick that did
     // not yet fail (ticks already counted), while uploadState is 1, 2 or 3.

@@ -31,7 +31,7 @@ std::string retryUnwrittenCaptureFiles(CaptureLog& capture, const std::string& b
 
 }  // namespace
 
-void Console::mnuSetFileName_Click() {
+void Console::setCaptureFileName() {
     const std::string path = showFileDialog(FileDialogMode::Save, FileDialogFilter::Kyr);
     files.saveBaseName = path;
     if (path.empty()) {
@@ -44,7 +44,7 @@ void Console::mnuSetFileName_Click() {
     showStatus(files.saveBaseName + " selected");
 }
 
-void Console::mnuStartCapture_Click() {
+void Console::startCapture() {
     // Full files of an earlier capture that could not be written get one more try; a new
     // capture reuses their part numbers, so whatever still fails is given up (and said so).
     std::string failed;
@@ -98,7 +98,7 @@ void Console::rollCaptureFile() {
     capture.captureActive = true;
 }
 
-void Console::mnuEndCapture_Click() {
+void Console::endCapture() {
     capture.captureActive = false;
     if (capture.capturePartNumber <= 0) {
         showStatus("No data capture was started", true);
@@ -124,7 +124,7 @@ void Console::mnuEndCapture_Click() {
 }
 
 void Console::endCaptureOnShutdown() {
-    if (capture.captureActive) mnuEndCapture_Click();
+    if (capture.captureActive) endCapture();
 }
 
 }  // namespace kyr

@@ -6,7 +6,7 @@ namespace kyr {
 
 // ---------------------------------------------------------------- receive event
 
-void Console::MSComm1_OnComm() {
+void Console::onReceive() {
     // A modal dialog opened from inside a handler runs a nested event loop in which the
     // port may raise this event again; the outer pass takes those events up instead.
     const int event = port_.commEvent();
@@ -106,7 +106,7 @@ DispatchResult Console::dispatchPacket() {
 
 // ---------------------------------------------------------------- reply timer
 
-void Console::entrytimer_Timer() {
+void Console::onReplyTimer() {
     link.timeoutTicks = static_cast<std::int16_t>(link.timeoutTicks + 1);
     if (link.timeoutTicks >= 4) {
         stopReplyTimer();

@@ -230,7 +230,7 @@ void Console::finishDownloadAll() {
 
 // ---------------------------------------------------------------- download menus
 
-void Console::mnudownloadlight_Click() {
+void Console::downloadScreenImage() {
     if (!link.portOpen) {
         ui_.showMessage(kNoPortMessage);
         return;
@@ -238,14 +238,14 @@ void Console::mnudownloadlight_Click() {
     startHeaderRequest(kScreenBuffer);
 }
 
-void Console::mnuflashdownload_Click() {
+void Console::downloadAll() {
     if (!chooseAutoSaveName()) return;
     files.autoSaveOn = true;
     files.autoSaveNumber = 1;
     sendCommand(HostPacket::BufferReportRequest);
 }
 
-void Console::mnuabort_Click() {
+void Console::abortDownloadAll() {
     if (download.downloadAllActive) endDownloadAll();
 }
 

@@ -29,7 +29,7 @@ std::string Console::showFileDialog(FileDialogMode mode, FileDialogFilter filter
 
 // ---------------------------------------------------------------- loading
 
-void Console::loadImageFile() {
+void Console::loadImage() {
     const std::string name = showFileDialog(FileDialogMode::Open, FileDialogFilter::Kyr);
     if (name.empty()) {
         ui_.showMessage("No file was selected");
@@ -121,7 +121,7 @@ void Console::loadImageFile() {
 
 // ---------------------------------------------------------------- saving
 
-void Console::saveImageNow() {
+void Console::saveImageAs() {
     files.autoSaveOn = false;
     const std::string name = showFileDialog(FileDialogMode::Save, FileDialogFilter::Kyr);
     if (name.empty()) {

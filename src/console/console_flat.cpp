@@ -55,7 +55,7 @@ std::string Console::loadFlatField() {
     return name;
 }
 
-void Console::mnuflatfield_Click() {
+void Console::applyFlatField() {
     if (loadFlatField().empty()) return;
     // After "Flat field unsuccessfully loaded" there is no frame to correct by.
     if (!flat.loaded) return;
@@ -74,7 +74,7 @@ void Console::mnuflatfield_Click() {
     image.imageHeight = static_cast<std::int16_t>(r.height());
     showStatus("Done with flat field correction");
     flat.showFlat = false;
-    mnuautocontrast_Click();
+    autoContrast();
     events_->flatFieldCorrected();
 }
 

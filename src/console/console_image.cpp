@@ -58,7 +58,7 @@ void Console::renderImage() {
     showStatus(contrastStatusText(display.background, display.range));
 }
 
-void Console::mnucontrast_Click() {
+void Console::adjustContrast() {
     std::string backgroundText = signedText(display.background);
     std::string rangeText = signedText(display.range);
     ui_.showContrastDialog(backgroundText, rangeText);
@@ -84,9 +84,9 @@ void Console::mnucontrast_Click() {
     renderImage();
 }
 
-void Console::mnuautocontrast_Click() { applyAutoContrast(autoContrast); }
+void Console::autoContrast() { applyAutoContrast(kyr::autoContrast); }
 
-void Console::mnuautocontrastzscale_Click() { applyAutoContrast(zscaleContrast); }
+void Console::autoContrastZscale() { applyAutoContrast(zscaleContrast); }
 
 void Console::applyAutoContrast(Contrast (*rule)(const PixelArray&, int, int)) {
     if (image.imageWidth <= 0 || image.imageHeight <= 0) {
@@ -99,7 +99,7 @@ void Console::applyAutoContrast(Contrast (*rule)(const PixelArray&, int, int)) {
     renderImage();
 }
 
-void Console::Picdata_MouseMove(float x, float y) {
+void Console::readOutPixelAt(float x, float y) {
     const Readout r =
         pixelReadout(x, y, display.displayOffsetX, display.displayOffsetY, image.imageData,
                      image.imageWidth, image.imageHeight, display.imageShown);

@@ -12,7 +12,7 @@ void Console::keyClick(std::uint16_t mask) {
     upload.uploadState = UploadState::Idle;
 }
 
-void Console::cmdturbo_Click() {
+void Console::toggleTurbo() {
     if (!turboOn) {
         ui_.setTurboFace(true);
         turboOn = true;
@@ -24,14 +24,11 @@ void Console::cmdturbo_Click() {
     }
 }
 
-void Console::cmdparameter_Click() {
-    keyClick(key::Parameter);
-    ui_.repaintStatus();
-}
-
-void Console::cmdinterrupt_Click() {
-    keyClick(key::Interrupt);
-    if (download.downloadAllActive) endDownloadAll();
+void Console::pressKey(PanelKey k) {
+    const PanelKeyInfo& info = panelKeyInfo(k);
+    keyClick(isArrowKey(k) ? arrowMask(info.mask) : info.mask);
+    if (k == PanelKey::Parameter) ui_.repaintStatus();
+    if (k == PanelKey::Interrupt && download.downloadAllActive) endDownloadAll();
 }
 
 namespace {

@@ -11,7 +11,7 @@ std::string unitsWord(bool metric) { return metric ? " centimeters" : " inches";
 
 }  // namespace
 
-void Console::mnunote_Click() {
+void Console::enterNote() {
     const std::string answer = ui_.prompt("Input note (if desired)", "Note",
                                           "Enter configuration and observer info here!");
     if (answer.empty()) return;
@@ -19,7 +19,7 @@ void Console::mnunote_Click() {
     showStatus(answer);
 }
 
-void Console::mnufocallength_Click() {
+void Console::enterFocalLength() {
     const bool metric = header.unitsMetric;
     const std::string answer =
         ui_.prompt(metric ? "Input focal length in centimeters" : "Input focal length in inches",
@@ -29,7 +29,7 @@ void Console::mnufocallength_Click() {
     showStatus("Focal length = " + generalFloatText(header.focalLength) + unitsWord(metric));
 }
 
-void Console::mnuaperturedia_Click() {
+void Console::enterApertureDiameter() {
     const bool metric = header.unitsMetric;
     const std::string answer = ui_.prompt(metric ? "Input aperture diameter in  centimeters"
                                                  : "Input aperture diameter in inches",
@@ -44,7 +44,7 @@ void Console::mnuaperturedia_Click() {
     header.apertureArea = apertureAreaFor(header.apertureDiameter, header.apertureFactorFlag);
 }
 
-void Console::mnuinches_Click() {
+void Console::useInches() {
     if (!header.unitsMetric) return;
     header.focalLength = centimetersToInches(header.focalLength);
     header.apertureDiameter = centimetersToInches(header.apertureDiameter);
@@ -52,7 +52,7 @@ void Console::mnuinches_Click() {
     header.unitsMetric = false;
 }
 
-void Console::mnucentimeters_Click() {
+void Console::useCentimeters() {
     if (header.unitsMetric) return;
     header.focalLength = inchesToCentimeters(header.focalLength);
     header.apertureDiameter = inchesToCentimeters(header.apertureDiameter);

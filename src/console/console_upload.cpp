@@ -9,7 +9,7 @@
 
 namespace kyr {
 
-void Console::mnuUploadFile_Click() {
+void Console::uploadFirmware() {
     try {
         port_.setSettings("115200,N,8,1");
     } catch (const SerialError& e) {

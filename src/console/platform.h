@@ -10,7 +10,7 @@
 
 namespace kyr {
 
-// The reply timer (entrytimer). Its tick calls Console::entrytimer_Timer; the shell wires it.
+// The reply timer. Its tick calls Console::onReplyTimer; the shell wires it.
 class ReplyTimer {
 public:
     virtual ~ReplyTimer() = default;

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "common/version.h"
-#include "frm_kyrdriver.h"
+#include "main_window.h"
 #include "qtio/qt_platform.h"
 #include "qtio/serial_adapters.h"
 #include "qtio/simulator_process.h"
@@ -107,9 +107,9 @@ int main(int argc, char** argv) {
         kyr::QtReplyTimer timer;
         kyr::QtClock clock;
         kyr::QtScheduler scheduler;
-        kyr::frmKYRdriver window(port, timer, clock, scheduler);
+        kyr::MainWindow window(port, timer, clock, scheduler);
         window.setPortNames([&port](int n) { return port.portMap().pathFor(n); });
-        timer.setCallback([&window] { window.console().entrytimer_Timer(); });
+        timer.setCallback([&window] { window.console().onReplyTimer(); });
 
         window.show();
         window.start();
@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
             });
         }
         status = app.exec();
-        if (!window.console().terminated()) window.console().Form_Unload();
+        if (!window.console().terminated()) window.console().shutdown();
         timer.setCallback(nullptr);
     }
     sim.stop();

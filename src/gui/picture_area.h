@@ -1,5 +1,5 @@
 #pragma once
-// Picdata: the 320 x 200 picture area inside a thin sunken border on a dark grey ground.
+// pictureArea: the 320 x 200 picture area inside a thin sunken border on a dark grey ground.
 // At the window's first size it shows one image pixel per screen pixel; a larger area
 // shows it at a whole-number zoom (nearest neighbour: pixels stay square and sharp), and a
 // picture larger than the area is panned by dragging.

@@ -16,6 +16,7 @@
 #include "files/file_io.h"
 #include "files/fits_cards.h"
 #include "link/line_settings.h"
+#include "link/speed_table.h"
 
 namespace kyr::indi {
 
@@ -33,44 +34,26 @@ constexpr int kRowRequestBytes = 14;
 struct KeyItem {
     const char* name;
     const char* label;
-    void (Console::*click)();
+    PanelKey key;
 };
 // The front panel but Turbo, which is a toggle of its own.
 constexpr KeyItem kKeys[15] = {
-    {"FOCUS", "Focus", &Console::cmdfocus_Click},
-    {"IMAGE", "Image", &Console::cmdimage_Click},
-    {"MONITOR", "Monitor", &Console::cmdmonitor_Click},
-    {"PARAMETER", "Parameter", &Console::cmdparameter_Click},
-    {"SETUP", "Setup", &Console::cmdsetup_Click},
-    {"VALUE", "Value", &Console::cmdvalue_Click},
-    {"INTERRUPT", "Interrupt", &Console::cmdinterrupt_Click},
-    {"CALIBRATE", "Calibrate", &Console::cmdcalibrate_Click},
-    {"TRACK", "Track", &Console::cmdtrack_Click},
-    {"DISPLAY", "Display", &Console::cmddisplay_Click},
-    {"FILE_OPS", "File Ops", &Console::cmdfileops_Click},
-    {"UP", "Up", &Console::cmdup_Click},
-    {"DOWN", "Down", &Console::cmddown_Click},
-    {"LEFT", "Left", &Console::cmdleft_Click},
-    {"RIGHT", "Right", &Console::cmdright_Click},
+    {"FOCUS", "Focus", PanelKey::Focus},
+    {"IMAGE", "Image", PanelKey::Image},
+    {"MONITOR", "Monitor", PanelKey::Monitor},
+    {"PARAMETER", "Parameter", PanelKey::Parameter},
+    {"SETUP", "Setup", PanelKey::Setup},
+    {"VALUE", "Value", PanelKey::Value},
+    {"INTERRUPT", "Interrupt", PanelKey::Interrupt},
+    {"CALIBRATE", "Calibrate", PanelKey::Calibrate},
+    {"TRACK", "Track", PanelKey::Track},
+    {"DISPLAY", "Display", PanelKey::Display},
+    {"FILE_OPS", "File Ops", PanelKey::FileOps},
+    {"UP", "Up", PanelKey::Up},
+    {"DOWN", "Down", PanelKey::Down},
+    {"LEFT", "Left", PanelKey::Left},
+    {"RIGHT", "Right", PanelKey::Right},
 };
-
-// The speeds of the console's baud menu, by its item code.
-int baudCode(std::uint32_t baud) {
-    switch (baud) {
-        case 115200:
-            return 1;
-        case 57600:
-            return 2;
-        case 38400:
-            return 3;
-        case 19200:
-            return 4;
-        case 9600:
-            return 5;
-        default:
-            return 0;
-    }
-}
 
 std::string numberText(double v) {
     char buf[32];
@@ -139,7 +122,7 @@ KyrCcd::KyrCcd()
     setVersion(2, 10);
     con_.setEvents(this);
     con_.files.cutInFileNameOnly = true;
-    timer_.setCallback([this] { con_.entrytimer_Timer(); });
+    timer_.setCallback([this] { con_.onReplyTimer(); });
     // Without a save folder, Download All still publishes every image; its files go nowhere.
     con_.setFileWriter([this](const fs::path& path, std::span<const std::uint8_t> bytes) {
         return savingFiles() ? writeNewFile(path, bytes) : std::string();
@@ -256,7 +239,7 @@ bool KyrCcd::saveConfigItems(FILE* fp) {
 // ---------------------------------------------------------------- connection
 
 bool KyrCcd::handshake(int fd, std::uint32_t baud) {
-    const int code = baudCode(baud);
+    const int code = baudCodeForRate(baud);
     if (code == 0) {
         LOGF_ERROR("The KYR's line runs at 9600 to 115200 baud, not %u.", baud);
         return false;
@@ -330,14 +313,14 @@ void KyrCcd::pressKey(int index) {
     IUResetSwitch(&KeySP);
     KeySP.s = IPS_BUSY;
     IDSetSwitch(&KeySP, nullptr);
-    (con_.*kKeys[index].click)();
+    con_.pressKey(kKeys[index].key);
 }
 
 void KyrCcd::setTurbo(bool on) {
     if (on != turbo_) {
         turbo_ = on;
         TurboSP.s = IPS_BUSY;
-        con_.cmdturbo_Click();
+        con_.toggleTurbo();
     }
     TurboS[0].s = turbo_ ? ISS_ON : ISS_OFF;
     TurboS[1].s = turbo_ ? ISS_OFF : ISS_ON;
@@ -404,7 +387,7 @@ bool KyrCcd::StartExposure(float duration) {
     discardImage_ = false;
     InExposure = true;
     PrimaryCCD.setExposureDuration(duration);
-    con_.mnudownloadlight_Click();
+    con_.downloadScreenImage();
     if (!busy_) {  // the port is not open: the console has said so
         InExposure = false;
         clientExposure_ = false;
@@ -417,7 +400,7 @@ bool KyrCcd::AbortExposure() {
     if (busy_) {
         // The console's Abort: Download All fetches no further buffer. The screen image on its
         // way still arrives (the device finishes it) but is not published.
-        con_.mnuabort_Click();
+        con_.abortDownloadAll();
         if (InExposure && !downloadAll_) discardImage_ = true;
     }
     InExposure = false;
@@ -611,7 +594,7 @@ void KyrCcd::startDownloadAll() {
     IDSetSwitch(&DownloadAllSP, nullptr);
     quietFiles(!savingFiles());
     ui_.answerFileDialog(freshSaveBase());
-    con_.mnuflashdownload_Click();
+    con_.downloadAll();
 }
 
 void KyrCcd::downloadAllStarted(int images) {
@@ -672,8 +655,8 @@ void KyrCcd::startCapture() {
     // The console has one base name for images and the capture log: a fresh one serves
     // both (the log is the base and .txt, images add their numbers).
     ui_.answerFileDialog(freshSaveBase());
-    con_.mnuSetFileName_Click();
-    con_.mnuStartCapture_Click();
+    con_.setCaptureFileName();
+    con_.startCapture();
     capturing_ = true;
     CaptureSP.s = IPS_BUSY;
     IDSetSwitch(&CaptureSP, nullptr);
@@ -683,7 +666,7 @@ void KyrCcd::stopCapture() {
     if (!capturing_) return;
     capturing_ = false;
     CaptureSP.s = IPS_OK;
-    con_.mnuEndCapture_Click();
+    con_.endCapture();
     IDSetSwitch(&CaptureSP, nullptr);
 }
 
@@ -699,20 +682,20 @@ void KyrCcd::applyObservation() {
     const IndiUi::Level level = ui_.statusLevel();
     ui_.setStatusLevel(IndiUi::Level::Debug);
     if (UnitsS[1].s == ISS_ON)
-        con_.mnucentimeters_Click();
+        con_.useCentimeters();
     else
-        con_.mnuinches_Click();
+        con_.useInches();
     if (OpticsN[0].value > 0) {
         ui_.answerPrompt("Focal Length", numberText(OpticsN[0].value));
-        con_.mnufocallength_Click();
+        con_.enterFocalLength();
     }
     if (OpticsN[1].value > 0) {
         ui_.answerPrompt("Aperture Diameter", numberText(OpticsN[1].value));
-        con_.mnuaperturedia_Click();
+        con_.enterApertureDiameter();
     }
     if (NoteT[0].text != nullptr && NoteT[0].text[0] != '\0') {
         ui_.answerPrompt("Note", NoteT[0].text);
-        con_.mnunote_Click();
+        con_.enterNote();
     }
     ui_.setStatusLevel(level);
 }
@@ -741,7 +724,7 @@ bool KyrCcd::ISNewSwitch(const char* dev, const char* name, ISState* states, cha
         if (index == 0) {
             startDownloadAll();
         } else if (index == 1) {
-            con_.mnuabort_Click();  // the image on its way still arrives and is published
+            con_.abortDownloadAll();  // the image on its way still arrives and is published
             IDSetSwitch(&DownloadAllSP, nullptr);
         }
         return true;

@@ -10,7 +10,7 @@
 
 namespace kyr {
 
-// The entrytimer: its tick calls the function the shell wires to Console::entrytimer_Timer.
+// The reply timer: its tick calls the function the shell wires to Console::onReplyTimer.
 class QtReplyTimer : public ReplyTimer {
   public:
     QtReplyTimer();

@@ -266,9 +266,9 @@ TEST_F(KyrctlOffline, FlatfieldWritesWhatTheWindowsFlatFieldAndSaveWrite) {
         FakeScheduler scheduler;
         Console con(port, ui, timer, clock, scheduler);
         ui.fileAnswers = {image, dir.name("flat.KYR"), dir.name("expected.KYR")};
-        con.loadImageFile();
-        con.mnuflatfield_Click();
-        con.saveImageNow();
+        con.loadImage();
+        con.applyFlatField();
+        con.saveImageAs();
         ASSERT_TRUE(ui.messages.empty());
     }
     EXPECT_EQ(readBytes(dir.name("out.KYR")), readBytes(dir.name("expected.KYR")));

@@ -42,11 +42,11 @@ struct InProcess {
     FakeScheduler scheduler;
     Console con{port, ui, timer, clock, scheduler};
     explicit InProcess(sim::SimDevice& device) : port(device) {
-        con.Form_Load();
+        con.start();
         port.deliverPending();
     }
     ~InProcess() {
-        con.Form_Unload();
+        con.shutdown();
         port.deliverPending();
     }
 };
@@ -117,15 +117,15 @@ TEST_F(KyrctlSerial, LinkKeysAndDisplayPrintWhatTheDeviceShows) {
     std::vector<std::string> shown;
     {
         InProcess same(device);
-        same.con.cmdparameter_Click();
+        same.con.pressKey(PanelKey::Parameter);
         same.port.deliverPending();
-        same.con.cmdup_Click();
+        same.con.pressKey(PanelKey::Up);
         same.port.deliverPending();
-        same.con.cmdturbo_Click();
+        same.con.toggleTurbo();
         same.port.deliverPending();
-        same.con.cmdup_Click();
+        same.con.pressKey(PanelKey::Up);
         same.port.deliverPending();
-        same.con.cmdvalue_Click();
+        same.con.pressKey(PanelKey::Value);
         same.port.deliverPending();
         shown = same.ui.displayHistory;
     }
@@ -175,7 +175,7 @@ TEST_F(KyrctlSerial, DownloadSavesTheScreenImageBitExactAndPrintsThePanel) {
     std::string panel;
     {
         InProcess same(device);
-        same.con.mnudownloadlight_Click();
+        same.con.downloadScreenImage();
         same.port.deliverPending();
         ASSERT_TRUE(same.con.download.imageComplete);
         panel = same.ui.headerText;

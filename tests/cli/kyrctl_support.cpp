@@ -191,7 +191,7 @@ Loaded loadInProcess(const std::string& name) {
     Console con(port, ui, timer, clock, scheduler);
     con.files.cutInFileNameOnly = true;  // as kyrctl hands over whole paths
     ui.fileAnswers = {name};
-    con.loadImageFile();
+    con.loadImage();
     Loaded l;
     l.panel = ui.headerText;
     l.pixels = con.image.imageData;

@@ -138,11 +138,11 @@ TEST(CliEventsTest, EachFailureOnceAndWhyAnInputCannotBeRead) {
     ui.queueFile(dir.name("missing/x.fits"));  // a status and a message box
     con.exportFits();
     ui.queueFile(dir.name("missing/x.KYR"));  // a status only
-    con.saveImageNow();
+    con.saveImageAs();
     ui.queueFile(dir.name("absent.KYR"));
-    con.loadImageFile();
+    con.loadImage();
     ui.queueFile(dir.path.string());
-    con.loadImageFile();
+    con.loadImage();
 
     const std::string err = contentOf(s.err);
     EXPECT_EQ(countOf(err, "x.fits was not saved"), 1u) << err;

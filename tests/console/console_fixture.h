@@ -29,7 +29,7 @@ protected:
     Console con{port, ui, timer, clock, scheduler};
 
     void startLinked() {
-        con.Form_Load();
+        con.start();
         port.receive({165, 6, 0, 0, 171, 0});
         port.writes.clear();
     }

@@ -7,7 +7,7 @@ namespace {
 const Bytes kAck{165, 6, 0, 0, 171, 0};
 
 TEST_F(ConsoleTest, AcknowledgesEstablishLinkThenKeypress) {
-    con.Form_Load();
+    con.start();
     port.receive(kAck);
     EXPECT_EQ(ui.status, "Link Established");
     EXPECT_TRUE(con.link.linkEstablished);
@@ -17,7 +17,7 @@ TEST_F(ConsoleTest, AcknowledgesEstablishLinkThenKeypress) {
 }
 
 TEST_F(ConsoleTest, DisplayPacketEstablishesLinkBeforeItsBodyArrives) {
-    con.Form_Load();
+    con.start();
     const Bytes p = packet(9, displayPayload("KYR Main Menu           Exposure 1.00 s      "
                                              "   "));
     port.receive(Bytes(p.begin(), p.begin() + 10));
@@ -87,34 +87,34 @@ TEST_F(ConsoleTest, DeviceLinkRequestRefusalAndUnknownTypes) {
 
 TEST_F(ConsoleTest, TurboArrowMasksAndButtonFace) {
     startLinked();
-    con.cmdup_Click();
+    con.pressKey(PanelKey::Up);
     EXPECT_EQ(port.lastWrite(), (Bytes{165, 8, 2, 0, 175, 0, 0, 32, 32, 0}));
     EXPECT_EQ(ui.status, "Keypress not acknowledged");
-    con.cmdturbo_Click();
+    con.toggleTurbo();
     EXPECT_TRUE(ui.turboGreen);
     EXPECT_TRUE(con.turboOn);
     EXPECT_EQ(port.lastWrite(), (Bytes{165, 8, 2, 0, 175, 0, 8, 0, 8, 0}));
-    con.cmdup_Click();
+    con.pressKey(PanelKey::Up);
     EXPECT_EQ(port.lastWrite(), (Bytes{165, 8, 2, 0, 175, 0, 8, 32, 40, 0}));
-    con.cmdleft_Click();
+    con.pressKey(PanelKey::Left);
     EXPECT_EQ(port.lastWrite(), (Bytes{165, 8, 2, 0, 175, 0, 8, 128, 136, 0}));
-    con.cmdturbo_Click();
+    con.toggleTurbo();
     EXPECT_FALSE(ui.turboGreen);
     EXPECT_EQ(port.lastWrite(), (Bytes{165, 8, 2, 0, 175, 0, 0, 0, 0, 0}));
-    con.cmdup_Click();
+    con.pressKey(PanelKey::Up);
     EXPECT_EQ(port.lastWrite(), (Bytes{165, 8, 2, 0, 175, 0, 0, 32, 32, 0}));
 
     // Every other key sends its own mask.
-    struct K { void (Console::*click)(); std::uint16_t mask; };
-    const K keys[] = {{&Console::cmdfocus_Click, 0x0001},     {&Console::cmdimage_Click, 0x0002},
-                      {&Console::cmdmonitor_Click, 0x0004},   {&Console::cmdparameter_Click, 0x0010},
-                      {&Console::cmdsetup_Click, 0x0020},     {&Console::cmdvalue_Click, 0x0040},
-                      {&Console::cmdinterrupt_Click, 0x0080}, {&Console::cmdcalibrate_Click, 0x0100},
-                      {&Console::cmdtrack_Click, 0x0200},     {&Console::cmddisplay_Click, 0x0400},
-                      {&Console::cmdfileops_Click, 0x0800},   {&Console::cmddown_Click, 0x1000},
-                      {&Console::cmdright_Click, 0x4000}};
+    struct K { PanelKey key; std::uint16_t mask; };
+    const K keys[] = {{PanelKey::Focus, 0x0001},     {PanelKey::Image, 0x0002},
+                      {PanelKey::Monitor, 0x0004},   {PanelKey::Parameter, 0x0010},
+                      {PanelKey::Setup, 0x0020},     {PanelKey::Value, 0x0040},
+                      {PanelKey::Interrupt, 0x0080}, {PanelKey::Calibrate, 0x0100},
+                      {PanelKey::Track, 0x0200},     {PanelKey::Display, 0x0400},
+                      {PanelKey::FileOps, 0x0800},   {PanelKey::Down, 0x1000},
+                      {PanelKey::Right, 0x4000}};
     for (const auto& k : keys) {
-        (con.*k.click)();
+        con.pressKey(k.key);
         const Bytes w = port.lastWrite();
         ASSERT_EQ(w.size(), 10u);
         EXPECT_EQ(w[6] | (w[7] << 8), k.mask);
@@ -125,7 +125,7 @@ TEST_F(ConsoleTest, KeyClickEndsUploadHandlingAndParameterRepaints) {
     startLinked();
     con.upload.uploadState = UploadState::Pages;
     ui.repaintedStatus.clear();
-    con.cmdparameter_Click();
+    con.pressKey(PanelKey::Parameter);
     EXPECT_EQ(con.upload.uploadState, UploadState::Idle);
     ASSERT_EQ(ui.repaintedStatus.size(), 1u);
     EXPECT_EQ(ui.repaintedStatus[0], "Keypress not acknowledged");
@@ -135,24 +135,24 @@ TEST_F(ConsoleTest, KeyClickEndsUploadHandlingAndParameterRepaints) {
 
 TEST_F(ConsoleTest, ReplyTimerRetriesThreeTimesThenFails) {
     startLinked();
-    con.mnudownloadlight_Click();
+    con.downloadScreenImage();
     const Bytes headerRequest{165, 4, 2, 0, 171, 0, 31, 0, 31, 0, 0, 0, 0, 0};
     EXPECT_EQ(port.lastWrite(), headerRequest);
     EXPECT_TRUE(timer.enabled());
     EXPECT_EQ(timer.interval(), 256);
     for (int i = 0; i < 3; ++i) {
-        con.entrytimer_Timer();
+        con.onReplyTimer();
         EXPECT_EQ(port.lastWrite(), headerRequest);
     }
     EXPECT_EQ(port.writes.size(), 4u);
-    con.entrytimer_Timer();
+    con.onReplyTimer();
     EXPECT_EQ(port.writes.size(), 4u);
     EXPECT_FALSE(timer.enabled());
     EXPECT_EQ(ui.status, "Communication Failed");
     EXPECT_EQ(ui.repaintedStatus.back(), "Communication Failed");
     // The counter is cleared only by progress: a new unanswered request fails at its first tick.
-    con.mnudownloadlight_Click();
-    con.entrytimer_Timer();
+    con.downloadScreenImage();
+    con.onReplyTimer();
     EXPECT_EQ(ui.status, "Communication Failed");
 }
 
@@ -166,7 +166,7 @@ TEST_F(ConsoleTest, RowRetryEmptiesBufferAndDiscardsPendingInput) {
     port.receive({165, 7, 200, 0, 116, 1, 1, 2, 3});  // part of a row
     EXPECT_TRUE(con.rx.headerValid);
     port.queueInput({9, 9, 9});
-    con.entrytimer_Timer();
+    con.onReplyTimer();
     EXPECT_EQ(con.rx.rxCount, 0);
     EXPECT_FALSE(con.rx.headerValid);
     EXPECT_TRUE(port.input().empty());
@@ -227,7 +227,7 @@ TEST_F(ConsoleTest, InterruptAndAbortEndDownloadAll) {
     startLinked();
     con.download.downloadAllActive = true;
     con.download.bufferFlags.fill(true);
-    con.cmdinterrupt_Click();
+    con.pressKey(PanelKey::Interrupt);
     EXPECT_FALSE(con.download.downloadAllActive);
     for (bool f : con.download.bufferFlags) EXPECT_FALSE(f);
     EXPECT_EQ(port.lastWrite()[6], 0x80);
@@ -235,7 +235,7 @@ TEST_F(ConsoleTest, InterruptAndAbortEndDownloadAll) {
     con.download.downloadAllActive = true;
     con.download.bufferFlags[4] = true;
     const auto writes = port.writes.size();
-    con.mnuabort_Click();
+    con.abortDownloadAll();
     EXPECT_FALSE(con.download.downloadAllActive);
     EXPECT_FALSE(con.download.bufferFlags[4]);
     EXPECT_EQ(port.writes.size(), writes);  // nothing sent
@@ -243,7 +243,7 @@ TEST_F(ConsoleTest, InterruptAndAbortEndDownloadAll) {
 
 TEST_F(ConsoleTest, DownloadAllAsksForNameAndBufferReport) {
     startLinked();
-    con.mnuflashdownload_Click();
+    con.downloadAll();
     EXPECT_EQ(ui.status, "No file was selected!");
     EXPECT_EQ(ui.messages.back(), "No file was selected");
     EXPECT_FALSE(con.files.autoSaveOn);

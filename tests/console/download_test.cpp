@@ -30,7 +30,7 @@ const Bytes kEndOfTransfer{165, 2, 0, 0, 167, 0};
 
 TEST_F(DownloadTest, ScreenImageRowByRowToCompletion) {
     startLinked();
-    con.mnudownloadlight_Click();
+    con.downloadScreenImage();
     EXPECT_EQ(port.lastWrite(), headerRequest(31));
 
     port.receive(packet(4, headerPayload(small())));
@@ -48,8 +48,8 @@ TEST_F(DownloadTest, ScreenImageRowByRowToCompletion) {
     port.receive(Bytes(r1.begin() + 7, r1.end()));
     EXPECT_EQ(port.lastWrite(), rowRequest(11, 20, 4, 31));
     // A bad row is asked for again; its checksum failure does not clear the tick count.
-    con.entrytimer_Timer();
-    con.entrytimer_Timer();
+    con.onReplyTimer();
+    con.onReplyTimer();
     Bytes bad = rawRow(200);
     bad[8] ^= 0xFF;
     port.receive(bad);
@@ -79,7 +79,7 @@ TEST_F(DownloadTest, ScreenImageRowByRowToCompletion) {
 TEST_F(DownloadTest, SummedAndMosaicImagesFetchTheExtraDataRow) {
     startLinked();
     for (const auto& [count, flags] : {std::pair<int, int>{4, 0x0010}, {1, 0x2010}}) {
-        con.mnudownloadlight_Click();
+        con.downloadScreenImage();
         HeaderFields f = small();
         f.height = 1;
         f.exposureCount = static_cast<std::uint16_t>(count);
@@ -136,13 +136,13 @@ TEST_F(DownloadTest, RowsNobodyAskedForLeaveTheRetryCycleAlone) {
     port.receive(packet(5, {1, 0, 2, 0}));
     EXPECT_TRUE(timer.enabled());
     EXPECT_EQ(con.rx.rxCount, 0);
-    for (int i = 0; i < 3; ++i) con.entrytimer_Timer();
+    for (int i = 0; i < 3; ++i) con.onReplyTimer();
     EXPECT_EQ(port.writes, std::vector<Bytes>(4, headerRequest(31)));
-    con.entrytimer_Timer();
+    con.onReplyTimer();
     EXPECT_EQ(ui.status, "Communication Failed");
 
     // The duplicate of a last row during Download All, while the next header is awaited.
-    con.mnuestablishlink1_Click();
+    con.establishLink(1);
     port.receive({165, 6, 0, 0, 171, 0});
     TempDir dir;
     con.files.autoSaveOn = true;
@@ -157,14 +157,14 @@ TEST_F(DownloadTest, RowsNobodyAskedForLeaveTheRetryCycleAlone) {
     port.receive(rawRow(1));
     EXPECT_TRUE(timer.enabled());
     EXPECT_EQ(timer.interval(), 256);
-    con.entrytimer_Timer();
+    con.onReplyTimer();
     EXPECT_EQ(port.writes, std::vector<Bytes>{headerRequest(5)});
 }
 
 TEST_F(DownloadTest, TheLateDuplicateOfARepeatedHeaderRequestIsDropped) {
     startLinked();
-    con.mnudownloadlight_Click();
-    con.entrytimer_Timer();  // the device is slow: the header request goes out again
+    con.downloadScreenImage();
+    con.onReplyTimer();  // the device is slow: the header request goes out again
     const Bytes h = packet(4, headerPayload(small()));
     port.receive(h);
     port.writes.clear();
@@ -182,8 +182,8 @@ TEST_F(DownloadTest, TheLateDuplicateOfARepeatedHeaderRequestIsDropped) {
 TEST_F(DownloadTest, HeaderAndRowsWaitWithTheirOwnIntervals) {
     // At 9600 baud a packet's body is awaited 1320 ms, an answer to a request 256 ms.
     startLinked();
-    con.mnu9600_Click();
-    con.mnudownloadlight_Click();
+    con.setBaudRate(5);
+    con.downloadScreenImage();
     EXPECT_EQ(timer.interval(), 256);
     const Bytes h = packet(4, headerPayload(small()));
     port.receive(Bytes(h.begin(), h.begin() + 8));
@@ -199,7 +199,7 @@ TEST_F(DownloadTest, HeaderAndRowsWaitWithTheirOwnIntervals) {
 
 TEST_F(DownloadTest, ZeroHeightHeaderEndsTheEventAndTheCycle) {
     startLinked();
-    con.mnudownloadlight_Click();
+    con.downloadScreenImage();
     HeaderFields f = small();
     f.height = 0;
     Bytes in = packet(4, headerPayload(f));
@@ -217,15 +217,15 @@ TEST_F(DownloadTest, ZeroHeightHeaderEndsTheEventAndTheCycle) {
 
 TEST_F(DownloadTest, SilentTicksThenAGoodRowContinue) {
     startLinked();
-    con.mnudownloadlight_Click();
+    con.downloadScreenImage();
     port.receive(packet(4, headerPayload(small())));
-    for (int i = 0; i < 3; ++i) con.entrytimer_Timer();
+    for (int i = 0; i < 3; ++i) con.onReplyTimer();
     EXPECT_EQ(con.link.timeoutTicks, 3);
     EXPECT_EQ(port.lastWrite(), rowRequest(10, 20, 4, 31));
     port.receive(rawRow(7));
     EXPECT_EQ(con.link.timeoutTicks, 0);
     EXPECT_EQ(port.lastWrite(), rowRequest(11, 20, 4, 31));
-    con.entrytimer_Timer();
+    con.onReplyTimer();
     EXPECT_NE(ui.status, "Communication Failed");
 }
 

@@ -38,7 +38,7 @@ TEST_F(FlatConsoleTest, ConstantFlatCorrectsShownImageThenAutoContrast) {
     con.track.trackSnapshotCount = 1;
     const std::string name = writeFlat("flat.KYR", 40, 30, 1100);
     ui.fileAnswers = {name};
-    con.mnuflatfield_Click();
+    con.applyFlatField();
     EXPECT_EQ(ui.fileDialogs.at(0).mode, FileDialogMode::Open);
     EXPECT_TRUE(ui.messages.empty());
     EXPECT_EQ(con.files.imageFileName, name);
@@ -59,17 +59,17 @@ TEST_F(FlatConsoleTest, ConstantFlatCorrectsShownImageThenAutoContrast) {
 TEST_F(FlatConsoleTest, RefusalsLeaveTheImageAlone) {
     setImage(40, 30, 500);
     // Cancel.
-    con.mnuflatfield_Click();
+    con.applyFlatField();
     EXPECT_EQ(ui.messages.back(), "No file was selected");
     // Size mismatch: the flat frame stays on display.
     ui.fileAnswers = {writeFlat("small.KYR", 20, 30, 1100)};
-    con.mnuflatfield_Click();
+    con.applyFlatField();
     EXPECT_EQ(ui.messages.back(), "Flat field dimensions do not match image!");
     EXPECT_TRUE(con.flat.showFlat);
     EXPECT_EQ(con.image.imageData.sample(1, 1), 500);
     // Too tall.
     ui.fileAnswers = {writeFlat("tall.KYR", 320, 201, 1100)};
-    con.mnuflatfield_Click();
+    con.applyFlatField();
     EXPECT_EQ(ui.messages.back(), "Image is too tall - not KYR Format!");
     // A damaged file: no correction runs with whatever frame was there before.
     const std::string bad = dir.name("bad.KYR");
@@ -77,7 +77,7 @@ TEST_F(FlatConsoleTest, RefusalsLeaveTheImageAlone) {
     ui.fileAnswers = {bad};
     con.flat.flatWidth = 40;
     con.flat.flatHeight = 30;
-    con.mnuflatfield_Click();
+    con.applyFlatField();
     EXPECT_EQ(ui.messages.back(), "Flat field unsuccessfully loaded");
     EXPECT_EQ(con.image.imageData.sample(1, 1), 500);
     EXPECT_EQ(con.image.imageWidth, 40);

@@ -8,7 +8,7 @@ const Bytes kLinkOn{165, 9, 2, 0, 176, 0, 1, 0, 1, 0};
 const Bytes kLinkOff{165, 9, 2, 0, 176, 0, 0, 0, 0, 0};
 
 TEST_F(ConsoleTest, StartUpOpensCom1AndRequestsLink) {
-    con.Form_Load();
+    con.start();
     EXPECT_TRUE(con.link.portOpen);
     EXPECT_EQ(port.openedPorts, std::vector<int>{1});
     EXPECT_EQ(port.settings(), "115200,N,8,2");
@@ -24,7 +24,7 @@ TEST_F(ConsoleTest, StartUpOpensCom1AndRequestsLink) {
 
 TEST_F(ConsoleTest, StartUpWithoutCom1WritesNothing) {
     port.availablePorts.clear();
-    con.Form_Load();
+    con.start();
     EXPECT_FALSE(con.link.portOpen);
     EXPECT_TRUE(port.writes.empty());
     EXPECT_EQ(ui.status, "Unable to open COM1");
@@ -32,31 +32,31 @@ TEST_F(ConsoleTest, StartUpWithoutCom1WritesNothing) {
     con.sendLinkRequest(1);
     con.sendSaveAck(0);
     EXPECT_EQ(ui.status, "Unable to open COM1");  // silent: the caller's message stands
-    con.cmdfocus_Click();
+    con.pressKey(PanelKey::Focus);
     EXPECT_TRUE(port.writes.empty());
     EXPECT_EQ(ui.messages, std::vector<std::string>{"No COM port is open to KYR"});
     // Shutdown with the port closed sends nothing.
-    con.mnuexit_Click();
+    con.quit();
     EXPECT_TRUE(port.writes.empty());
     EXPECT_TRUE(con.terminated());
 }
 
 TEST_F(ConsoleTest, ExitWhileLinkedSendsLinkOffAndCloses) {
     startLinked();
-    con.mnuexit_Click();
+    con.quit();
     ASSERT_FALSE(port.writes.empty());
     EXPECT_EQ(port.lastWrite(), kLinkOff);
     EXPECT_FALSE(port.portOpen());
     EXPECT_EQ(port.closeCount, 1);
     EXPECT_TRUE(con.terminated());
-    con.Form_Unload();  // closing the window after Exit does nothing more
+    con.shutdown();  // closing the window after Exit does nothing more
     EXPECT_EQ(port.writes.size(), 1u);
 }
 
 TEST_F(ConsoleTest, BaudMenuAppliesOneStopBitAtOnceAndEstablishLinkUsesTwo) {
-    con.Form_Load();
+    con.start();
     port.availablePorts.insert(2);
-    con.mnu57600_Click();
+    con.setBaudRate(2);
     EXPECT_EQ(port.settingsHistory.back(), "57600,N,8,1");  // applied on the open port
     EXPECT_EQ(con.link.baudCode, 2);
     EXPECT_EQ(con.link.replyTimeout, 1024);
@@ -64,9 +64,9 @@ TEST_F(ConsoleTest, BaudMenuAppliesOneStopBitAtOnceAndEstablishLinkUsesTwo) {
     EXPECT_EQ(port.writes.size(), 1u);  // nothing sent
     EXPECT_TRUE(port.portOpen());
 
-    con.mnu9600_Click();
+    con.setBaudRate(5);
     EXPECT_EQ(con.link.transferTimeout, 1320);
-    con.mnuestablishlink2_Click();
+    con.establishLink(2);
     EXPECT_EQ(port.openedPorts.back(), 2);
     EXPECT_EQ(port.settings(), "9600,N,8,2");
     EXPECT_EQ(con.link.baudCode, 5);
@@ -85,7 +85,7 @@ TEST_F(ConsoleTest, EstablishLinkToMissingPortClosesOldOneAndRefusesLaterSends) 
         void portError(const std::string& reason) override { seen.push_back(reason); }
     } reasons;
     con.setEvents(&reasons);
-    con.mnuestablishlink3_Click();
+    con.establishLink(3);
     EXPECT_EQ(reasons.seen, std::vector<std::string>{"no such port"});
     EXPECT_EQ(port.closeCount, 1);
     EXPECT_FALSE(port.portOpen());
@@ -102,8 +102,8 @@ TEST_F(ConsoleTest, EstablishLinkTwiceReopensEmptiesBufferAndResendsRequest) {
     port.receive({165, 9, 48, 0});  // a partial display packet waits in the buffer
     EXPECT_EQ(con.rx.rxCount, 4);
     con.upload.uploadState = UploadState::Pages;
-    con.mnuestablishlink1_Click();
-    con.mnuestablishlink1_Click();
+    con.establishLink(1);
+    con.establishLink(1);
     EXPECT_EQ(port.closeCount, 2);
     EXPECT_EQ(port.openedPorts, (std::vector<int>{1, 1, 1}));
     EXPECT_EQ(con.rx.rxCount, 0);
@@ -115,7 +115,7 @@ TEST_F(ConsoleTest, EstablishLinkTwiceReopensEmptiesBufferAndResendsRequest) {
 
 TEST_F(ConsoleTest, LostDeviceClosesOnceWithOneMessage) {
     startLinked();
-    con.mnudownloadlight_Click();
+    con.downloadScreenImage();
     EXPECT_TRUE(timer.enabled());
     port.loseDevice();
     EXPECT_FALSE(con.link.portOpen);
@@ -124,10 +124,10 @@ TEST_F(ConsoleTest, LostDeviceClosesOnceWithOneMessage) {
     const auto statuses = ui.statusHistory.size();
     port.loseDevice();  // a second notification changes nothing
     EXPECT_EQ(ui.statusHistory.size(), statuses);
-    con.cmdup_Click();
+    con.pressKey(PanelKey::Up);
     EXPECT_EQ(ui.messages.back(), "No COM port is open to KYR");
     port.writes.clear();
-    con.mnuestablishlink1_Click();  // the user reconnects
+    con.establishLink(1);  // the user reconnects
     EXPECT_TRUE(con.link.portOpen);
     EXPECT_EQ(port.lastWrite(), kLinkOn);
 }

@@ -21,7 +21,7 @@ Bytes ack(std::uint8_t result) {
 class ConsoleFiles : public ::testing::Test {
   protected:
     void SetUp() override {
-        con.Form_Load();  // opens COM1, so that acknowledges are written
+        con.start();  // opens COM1, so that acknowledges are written
         port.writes.clear();
         setImage(3, 2);
         con.header.hdrExposureCount = 1;
@@ -71,10 +71,10 @@ TEST_F(ConsoleFiles, FileDialogRequest) {
 
 TEST_F(ConsoleFiles, SingleSaveWritesTheImageAndRefusesToOverwrite) {
     // Nothing chosen, or nothing to save.
-    con.saveImageNow();
+    con.saveImageAs();
     con.image.imageWidth = 0;
     ui.fileAnswers = {dir.name("pic")};
-    con.saveImageNow();
+    con.saveImageAs();
     EXPECT_EQ(ui.messages, (std::vector<std::string>{"No file name specified",
                                                      "No image data available to save"}));
     EXPECT_TRUE(dir.names().empty());
@@ -83,7 +83,7 @@ TEST_F(ConsoleFiles, SingleSaveWritesTheImageAndRefusesToOverwrite) {
     // The name is cut before its first "."; a single save ends automatic saving.
     con.files.autoSaveOn = true;
     ui.fileAnswers = {dir.name("pic.xyz.KYR")};
-    con.saveImageNow();
+    con.saveImageAs();
     EXPECT_FALSE(con.files.autoSaveOn);
     const std::string name = dir.name("pic.KYR");
     EXPECT_EQ(con.files.imageFileName, name);
@@ -97,7 +97,7 @@ TEST_F(ConsoleFiles, SingleSaveWritesTheImageAndRefusesToOverwrite) {
     con.download.downloadAllActive = true;
     port.writes.clear();
     ui.fileAnswers = {dir.name("pic.KYR")};
-    con.saveImageNow();
+    con.saveImageAs();
     EXPECT_EQ(ui.status, name + " already exists!");
     EXPECT_EQ(acks(), std::vector<Bytes>{ack(1)});
     EXPECT_FALSE(con.download.downloadAllActive);
@@ -113,7 +113,7 @@ TEST_F(ConsoleFiles, SummedAndMosaicImagesGetTheirCompanionFiles) {
     con.image.auxData[1] = 4;
     con.image.auxData[2] = 65535;
     ui.fileAnswers = {dir.name("sum")};
-    con.saveImageNow();
+    con.saveImageAs();
     EXPECT_EQ(dir.names(), (std::vector<std::string>{"sum.KYR", "sum.trk", "sum.txt"}));
     EXPECT_EQ(con.files.imageFileName, dir.name("sum.txt"));
     EXPECT_EQ(ui.status, dir.name("sum.txt") + " saved");
@@ -128,7 +128,7 @@ TEST_F(ConsoleFiles, SummedAndMosaicImagesGetTheirCompanionFiles) {
     port.writes.clear();
     con.download.downloadAllActive = true;
     ui.fileAnswers = {dir.name("sum")};
-    con.saveImageNow();
+    con.saveImageAs();
     EXPECT_EQ(acks(), (std::vector<Bytes>{ack(1)}));
     EXPECT_EQ(ui.status, dir.name("sum.KYR") + " already exists!");
     EXPECT_FALSE(con.download.downloadAllActive);
@@ -147,7 +147,7 @@ TEST_F(ConsoleFiles, ImageAndCompanionAreWrittenBothOrNeither) {
     });
     // The image fails: no track list, no mosaic data, one refusal to the device.
     ui.fileAnswers = {dir.name("full")};
-    con.saveImageNow();
+    con.saveImageAs();
     EXPECT_TRUE(dir.names().empty());
     EXPECT_EQ(acks(), (std::vector<Bytes>{ack(1)}));
     EXPECT_EQ(ui.status, dir.name("full.KYR") + " was not saved: writing failed (disk full?)");
@@ -157,7 +157,7 @@ TEST_F(ConsoleFiles, ImageAndCompanionAreWrittenBothOrNeither) {
     con.header.mosaicType = 0;
     failing = ".trk";
     ui.fileAnswers = {dir.name("half")};
-    con.saveImageNow();
+    con.saveImageAs();
     EXPECT_EQ(dir.names(), std::vector<std::string>{"half.KYR"});
     EXPECT_EQ(ui.status, dir.name("half.trk") + " was not saved: writing failed (disk full?)");
     EXPECT_EQ(acks(), (std::vector<Bytes>{ack(1)}));
@@ -279,12 +279,12 @@ TEST_F(ConsoleFiles, LoadTakesValuesOverOnlyOnSuccess) {
     put(dir.name("wide.KYR"), kyrFile(321, 2));
     put(dir.name("tall.KYR"), kyrFile(2, 201));
     ui.fileAnswers = {dir.name("wide.KYR"), dir.name("tall.KYR")};
-    con.loadImageFile();
+    con.loadImage();
     EXPECT_EQ(ui.messages.back(), "Image is too wide - not KYR Format!");
     EXPECT_EQ(ui.headerText.substr(0, dir.name("wide.KYR").size() + 24),
               dir.name("wide.KYR") + "\r\nKYR Compressed Image\r\n");
     EXPECT_NE(ui.headerText.find("Width =  321\r\n"), std::string::npos);
-    con.loadImageFile();
+    con.loadImage();
     EXPECT_EQ(ui.messages.back(), "Image is too tall - not KYR Format!");
     unchanged();
 
@@ -294,9 +294,9 @@ TEST_F(ConsoleFiles, LoadTakesValuesOverOnlyOnSuccess) {
     put(dir.name("cut.KYR"), damaged);
     ui.headerText = "panel";
     ui.fileAnswers = {dir.name("cut.KYR"), dir.name("absent.KYR")};
-    con.loadImageFile();
+    con.loadImage();
     EXPECT_EQ(ui.messages.back(), "Load file command failed");
-    con.loadImageFile();
+    con.loadImage();
     EXPECT_EQ(ui.messages.back(), "Load file command failed");
     EXPECT_EQ(ui.headerText, "panel");
     unchanged();
@@ -304,13 +304,13 @@ TEST_F(ConsoleFiles, LoadTakesValuesOverOnlyOnSuccess) {
     // Bitmap names: ".bmp" is refused at once, ".BMP" fails as a load.
     put(dir.name("pic.BMP"), encodeBmp(Picture{}));
     ui.fileAnswers = {dir.name("pic.bmp"), dir.name("pic.BMP")};
-    con.loadImageFile();
+    con.loadImage();
     EXPECT_EQ(ui.messages.back(), "Program cannot read bitmap files");
     EXPECT_EQ(con.files.imageFileName, dir.name("pic.bmp"));
-    con.loadImageFile();
+    con.loadImage();
     EXPECT_EQ(ui.messages.back(), "Load file command failed");
     unchanged();
-    con.loadImageFile();
+    con.loadImage();
     EXPECT_EQ(ui.messages.back(), "No file was selected");
 
     // 320 x 200 loads, with every value.
@@ -318,7 +318,7 @@ TEST_F(ConsoleFiles, LoadTakesValuesOverOnlyOnSuccess) {
     ui.fileAnswers = {dir.name("full.KYR")};
     const auto messages = ui.messages.size();
     con.track.trackSnapshotCount = 7;
-    con.loadImageFile();
+    con.loadImage();
     EXPECT_EQ(ui.messages.size(), messages);
     EXPECT_EQ(con.image.imageWidth, 320);
     EXPECT_EQ(con.image.imageHeight, 200);
@@ -338,7 +338,7 @@ TEST_F(ConsoleFiles, LoadingASummedImageReadsItsTrackList) {
     put(dir.name("sum.KYR"), kyrFile(4, 4, 3));
     con.track.trackSnapshotCount = 9;
     ui.fileAnswers = {dir.name("sum.KYR")};
-    con.loadImageFile();
+    con.loadImage();
     EXPECT_EQ(ui.messages.back(), "No track file found for this track and accumulate image!");
     EXPECT_EQ(con.track.trackSnapshotCount, 9);
     EXPECT_EQ(con.files.imageFileName, dir.name("sum.trk"));
@@ -350,7 +350,7 @@ TEST_F(ConsoleFiles, LoadingASummedImageReadsItsTrackList) {
     put(dir.name("sum.trk"), Bytes(trk.begin(), trk.end()));
     ui.fileAnswers = {dir.name("sum.KYR")};
     const auto messages = ui.messages.size();
-    con.loadImageFile();
+    con.loadImage();
     EXPECT_EQ(ui.messages.size(), messages);
     EXPECT_EQ(con.track.trackSnapshotCount, 3);
     EXPECT_EQ(con.track.trackOffsetX[2], 3);
@@ -362,7 +362,7 @@ TEST_F(ConsoleFiles, LoadingASummedImageReadsItsTrackList) {
     const std::string two = head + " 0,  0\r\n 5,  6\r\nEnd \r\n";
     put(dir.name("sum.trk"), Bytes(two.begin(), two.end()));
     ui.fileAnswers = {dir.name("sum.KYR")};
-    con.loadImageFile();
+    con.loadImage();
     EXPECT_EQ(ui.messages.back(), "Track File does not match image!");
     EXPECT_EQ(con.track.trackSnapshotCount, 2);
     EXPECT_EQ(con.track.trackOffsetX[2], 5);
@@ -388,7 +388,7 @@ TEST_F(ConsoleFiles, ALoadedImageSavedAgainKeepsWhatItsFilesHeld) {
     const std::int32_t offsets[] = {0, 0, 3, 65534, 65535, 4};
     for (int i = 0; i < 6; ++i) con.image.auxData[static_cast<std::size_t>(i + 1)] = offsets[i];
     ui.fileAnswers = {dir.name("first.KYR")};
-    con.saveImageNow();
+    con.saveImageAs();
     ASSERT_TRUE(fs::exists(dir.name("first.trk")));
 
     // Another console that last saw a mosaic of other sizes loads and saves the image again.
@@ -400,9 +400,9 @@ TEST_F(ConsoleFiles, ALoadedImageSavedAgainKeepsWhatItsFilesHeld) {
     other.header.exposureSeconds = 9;
     other.image.auxData.fill(77);
     ui2.fileAnswers = {dir.name("first.KYR"), dir.name("second.KYR")};
-    other.loadImageFile();
+    other.loadImage();
     ASSERT_TRUE(ui2.messages.empty()) << ui2.messages.front();
-    other.saveImageNow();
+    other.saveImageAs();
     EXPECT_EQ(readWholeFile(dir.name("second.KYR")), readWholeFile(dir.name("first.KYR")));
     EXPECT_EQ(readWholeFile(dir.name("second.trk")), readWholeFile(dir.name("first.trk")));
     EXPECT_FALSE(fs::exists(dir.name("second.txt")));  // no mosaic data of the earlier image

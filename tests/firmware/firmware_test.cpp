@@ -78,7 +78,7 @@ protected:
     // The menu with the dialog answering `path`; true when the dialog was shown.
     bool chooseFirmware(const std::string& path) {
         ui.fileAnswers = {path};
-        con.mnuUploadFile_Click();
+        con.uploadFirmware();
         return !ui.fileDialogs.empty();
     }
     // The state right after a start packet went out for `image`.
@@ -184,7 +184,7 @@ TEST_F(UploadTest, TicksResendTheSamePacketCountingRetries) {
     const Bytes image = goodImage();
     started(image);
     timer.setEnabled(true);  // left running by an earlier exchange
-    con.entrytimer_Timer();  // state 1: nothing defined to resend; the stray timer stops
+    con.onReplyTimer();  // state 1: nothing defined to resend; the stray timer stops
     EXPECT_TRUE(port.writes.empty());
     EXPECT_FALSE(timer.enabled());
 
@@ -192,14 +192,14 @@ TEST_F(UploadTest, TicksResendTheSamePacketCountingRetries) {
     port.receive(kAck);  // page 1 sent
     const Bytes page1 = port.lastWrite();
     for (int retry = 1; retry <= 3; ++retry) {
-        con.entrytimer_Timer();
+        con.onReplyTimer();
         EXPECT_EQ(port.lastWrite(), page1);
         EXPECT_EQ(ui.repaintedStatus.back(),
                   " PageNumber = 1 of 192 being sent\r\n" + std::to_string(retry) + " retries");
         EXPECT_TRUE(timer.enabled());
     }
     const auto sent = port.writes.size();
-    con.entrytimer_Timer();
+    con.onReplyTimer();
     EXPECT_EQ(ui.status, "Communication Failed");
     EXPECT_EQ(port.writes.size(), sent);
     EXPECT_FALSE(timer.enabled());
@@ -209,7 +209,7 @@ TEST_F(UploadTest, TicksResendTheSamePacketCountingRetries) {
 
     while (con.upload.uploadState == UploadState::Pages) port.receive(kAck);
     timer.setEnabled(true);  // someone else restarted the timer in state 3
-    con.entrytimer_Timer();
+    con.onReplyTimer();
     EXPECT_EQ(port.lastWrite()[1], 250);
     EXPECT_EQ(ui.status, " PageNumber = 192 of 192 being sent\r\n1 retries");
 }

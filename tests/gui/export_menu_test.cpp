@@ -13,7 +13,7 @@
 #include <functional>
 
 #include "fakes/fakes.h"
-#include "gui/frm_kyrdriver.h"
+#include "gui/main_window.h"
 #include "qtio/png_encoder.h"
 #include "image/render.h"
 
@@ -38,18 +38,18 @@ TEST(ExportMenuTest, FitsAndPngFollowTheBitmapItemAndWriteTheImage) {
     FakeReplyTimer timer;
     FakeClock clock;
     FakeScheduler scheduler;
-    frmKYRdriver w(port, timer, clock, scheduler);
+    MainWindow w(port, timer, clock, scheduler);
     w.show();
 
-    auto* file = w.findChild<QMenu*>(QStringLiteral("mnufileio"));
+    auto* file = w.findChild<QMenu*>(QStringLiteral("fileMenu"));
     ASSERT_NE(file, nullptr);
     QStringList names;
     for (QAction* a : file->actions()) names << a->objectName();
-    const auto at = names.indexOf(QStringLiteral("mnubitmap"));
+    const auto at = names.indexOf(QStringLiteral("exportBitmap"));
     ASSERT_GE(at, 0);
     ASSERT_GT(names.size(), at + 2);
-    EXPECT_EQ(names[at + 1], QStringLiteral("mnuexportfits"));
-    EXPECT_EQ(names[at + 2], QStringLiteral("mnuexportpng"));
+    EXPECT_EQ(names[at + 1], QStringLiteral("exportFits"));
+    EXPECT_EQ(names[at + 2], QStringLiteral("exportPng"));
     EXPECT_EQ(file->actions()[at + 1]->text().remove(QLatin1Char('&')),
               QStringLiteral("Export Image as FITS"));
     EXPECT_EQ(file->actions()[at + 2]->text().remove(QLatin1Char('&')),

@@ -13,7 +13,7 @@
 
 #include "common/format.h"
 #include "event_wait.h"
-#include "gui/frm_contrast.h"
+#include "gui/contrast_dialog.h"
 #include "gui/picture_area.h"
 #include "image/header_parse.h"
 #include "image/image_payloads.h"
@@ -49,13 +49,13 @@ void showGradient(Console& c) {
 
 TEST(ViewTest, FirstSizeAsDesignedAndALargerWindowGoesToThePictureAndInformation) {
     Window win;
-    auto* area = win.find<PictureArea>("Picdata");
+    auto* area = win.find<PictureArea>("pictureArea");
     EXPECT_EQ(win.w.size(), QSize(617, 492));
     EXPECT_EQ(win.w.centralWidget()->size(), QSize(617, 446));
     EXPECT_EQ(area->geometry(), QRect(8, 0, 324, 204));
     EXPECT_EQ(area->zoom(), 1);
     EXPECT_EQ(area->origin(), QPoint(2, 2));
-    const char* panel[] = {"cmdfocus", "cmdparameter", "cmdleft", "KYRText", "PCtext",
+    const char* panel[] = {"focusKey", "parameterKey", "leftKey", "KYRText", "PCtext",
                            "Label1",   "Label5",       "Shape4",  "Line2"};
     std::vector<QRect> before;
     for (const char* name : panel) before.push_back(win.find<QWidget>(name)->geometry());
@@ -102,7 +102,7 @@ TEST(ViewTest, ReadoutNamesThePixelUnderThePointerAtEveryZoomAndAfterAPan) {
     Window win;
     Console& c = win.w.console();
     showGradient(c);  // offsets 60, 50: pixel (100, 50) is the area's 0-based (159, 99)
-    auto* area = win.find<PictureArea>("Picdata");
+    auto* area = win.find<PictureArea>("pictureArea");
     const auto readAt = [&](QPointF at) {
         mouse(area, QEvent::MouseMove, at);
         return win.text("PCtext");
@@ -145,12 +145,12 @@ TEST(ViewTest, ReadoutNamesThePixelUnderThePointerAtEveryZoomAndAfterAPan) {
     QApplication::sendEvent(area, &wheel);
     EXPECT_EQ(area->zoom(), 5);
     EXPECT_EQ(readAt(over), QStringLiteral("Pixel position ( 100,  50) =  15100"));
-    win.action("mnuzoomfit")->trigger();
+    win.action("zoomFit")->trigger();
     EXPECT_TRUE(area->fitting());
     EXPECT_EQ(area->zoom(), 1);
-    win.action("mnuzoomin")->trigger();
+    win.action("zoomIn")->trigger();
     EXPECT_EQ(area->zoom(), 2);
-    EXPECT_FALSE(win.action("mnuzoomfit")->isChecked());
+    EXPECT_FALSE(win.action("zoomFit")->isChecked());
 }
 
 TEST(ViewTest, ImageIsDrawnRowByRowAsItArrivesWithTheProgressBar) {
@@ -161,10 +161,10 @@ TEST(ViewTest, ImageIsDrawnRowByRowAsItArrivesWithTheProgressBar) {
     f.width = 8;
     f.height = 4;  // at area offsets 156, 98
     auto* bar = win.w.findChild<QProgressBar*>(QStringLiteral("progress"));
-    auto* area = win.find<PictureArea>("Picdata");
+    auto* area = win.find<PictureArea>("pictureArea");
     // The pointer waits where the image's first pixel will be.
     mouse(area, QEvent::MouseMove, QPointF(156 + PictureArea::kBorder, 98 + PictureArea::kBorder));
-    win.action("mnudownloadlight")->trigger();
+    win.action("downloadScreenImage")->trigger();
     win.port.receive(buildPacket(4, headerPayload(f)));
     EXPECT_FALSE(bar->isHidden());
     EXPECT_EQ(bar->maximum(), 4);
@@ -207,26 +207,26 @@ TEST(ViewTest, StatusBarShowsPortSpeedLinkUnitsSavingAndCapture) {
     EXPECT_EQ(field(win, "statuslink"), QStringLiteral("Not linked"));
     EXPECT_EQ(field(win, "statusunits"), QStringLiteral("Inches"));
     EXPECT_EQ(field(win, "statussave"), QStringLiteral("Auto-save off"));
-    EXPECT_TRUE(win.action("mnu115200")->isChecked());
-    EXPECT_TRUE(win.action("mnuinches")->isChecked());
+    EXPECT_TRUE(win.action("baud115200")->isChecked());
+    EXPECT_TRUE(win.action("inches")->isChecked());
     win.port.receive(buildPacket(6, {}));
     EXPECT_EQ(field(win, "statuslink"), QStringLiteral("Linked"));
 
-    win.action("mnu9600")->trigger();
+    win.action("baud9600")->trigger();
     EXPECT_EQ(field(win, "statusline"), QStringLiteral("9600,N,8,1"));
-    EXPECT_TRUE(win.action("mnu9600")->isChecked());
-    EXPECT_FALSE(win.action("mnu115200")->isChecked());
-    win.action("mnucentimeters")->trigger();
+    EXPECT_TRUE(win.action("baud9600")->isChecked());
+    EXPECT_FALSE(win.action("baud115200")->isChecked());
+    win.action("centimeters")->trigger();
     EXPECT_EQ(field(win, "statusunits"), QStringLiteral("Centimeters"));
-    EXPECT_TRUE(win.action("mnucentimeters")->isChecked());
-    EXPECT_FALSE(win.action("mnuinches")->isChecked());
+    EXPECT_TRUE(win.action("centimeters")->isChecked());
+    EXPECT_FALSE(win.action("inches")->isChecked());
 
     win.port.loseDevice();
     EXPECT_EQ(field(win, "statuslink"), QStringLiteral("Link lost"));
-    win.action("mnuestablishlink3")->trigger();  // no COM3 on this machine
+    win.action("establishLink3")->trigger();  // no COM3 on this machine
     EXPECT_EQ(field(win, "statusport"), QStringLiteral("COM3"));
     EXPECT_EQ(field(win, "statuslink"), QStringLiteral("Port not open"));
-    win.action("mnuestablishlink1")->trigger();
+    win.action("establishLink1")->trigger();
     EXPECT_EQ(field(win, "statuslink"), QStringLiteral("Not linked"));
     EXPECT_EQ(field(win, "statusline"), QStringLiteral("9600,N,8,2"));
 
@@ -254,7 +254,7 @@ TEST(ViewTest, ArrowKeysPressTheDeviceArrowsAndSpacePressesNothing) {
     EXPECT_EQ(win.port.lastWrite(), (Bytes{165, 8, 2, 0, 175, 0, 0, 32, 32, 0}));
     QTest::keyClick(&win.w, Qt::Key_Down);
     EXPECT_EQ(win.port.lastWrite(), (Bytes{165, 8, 2, 0, 175, 0, 0, 16, 16, 0}));
-    win.button("cmdturbo")->click();
+    win.button("turboKey")->click();
     QTest::keyClick(&win.w, Qt::Key_Left);
     EXPECT_EQ(win.port.lastWrite(), (Bytes{165, 8, 2, 0, 175, 0, 8, 128, 136, 0}));
     QTest::keyClick(&win.w, Qt::Key_Right);
@@ -276,8 +276,8 @@ TEST(ViewTest, ContrastHistogramPreviewsAndCancelRestores) {
     c.display.range = 512;
     c.renderImage();
     const Picture before = c.display.picture;
-    auto* area = win.find<PictureArea>("Picdata");
-    auto* dlg = win.find<frmcontrast>("frmcontrast");
+    auto* area = win.find<PictureArea>("pictureArea");
+    auto* dlg = win.find<ContrastDialog>("ContrastDialog");
     const auto greyAt = [&](int x, int y) { return qGray(area->image().pixel(x, y)); };
     // Pixel (100, 3) holds 1000: black at background 1000, shown at 0-based (159, 52).
     whenModal([&](QWidget*) {
@@ -295,9 +295,9 @@ TEST(ViewTest, ContrastHistogramPreviewsAndCancelRestores) {
         EXPECT_EQ(dlg->txtbackground->text(), QStringLiteral(" 744"));
         EXPECT_EQ(dlg->txtrange->text(), QString::fromStdString(signedText(h->white() - 744)));
         EXPECT_NEAR(static_cast<double>(h->white()), 2000.0, 30.0);
-        dlg->cmdcancel->click();
+        dlg->cancelButton->click();
     });
-    win.action("mnucontrast")->trigger();
+    win.action("adjustContrast")->trigger();
     EXPECT_EQ(c.display.background, 1000);
     EXPECT_EQ(c.display.range, 512);
     EXPECT_EQ(greyAt(159, 52), 0);  // the preview is gone
@@ -305,9 +305,9 @@ TEST(ViewTest, ContrastHistogramPreviewsAndCancelRestores) {
 
     whenModal([&](QWidget*) {
         dlg->txtbackground->setText(QStringLiteral("744"));
-        dlg->cmddone->click();
+        dlg->doneButton->click();
     });
-    win.action("mnucontrast")->trigger();
+    win.action("adjustContrast")->trigger();
     EXPECT_EQ(c.display.background, 744);
     EXPECT_EQ(greyAt(159, 52), 128);
 }
@@ -320,17 +320,17 @@ TEST(ViewTest, StretchesChangeTheGreysOnlyAndPromptsShowTheirWholeDefault) {
     c.display.range = 512;
     c.renderImage();
     const PixelArray samples = c.image.imageData;
-    auto* area = win.find<PictureArea>("Picdata");
+    auto* area = win.find<PictureArea>("pictureArea");
     // Pixel (156, 3) holds 1056, t = 0.109: linear 28, sqrt 84.7, asinh 80.8 (of 256).
     const auto greyAt = [&] { return qGray(area->image().pixel(215, 52)); };
     EXPECT_EQ(greyAt(), 28);
-    win.action("mnustretchsqrt")->trigger();
+    win.action("stretchSqrt")->trigger();
     EXPECT_EQ(greyAt(), 85);
-    win.action("mnustretchasinh")->trigger();
+    win.action("stretchAsinh")->trigger();
     EXPECT_EQ(greyAt(), 81);
     EXPECT_EQ(c.image.imageData, samples);
     EXPECT_EQ(c.display.picture.at(215, 52), 81);  // the bitmap export takes what is shown
-    win.action("mnustretchlinear")->trigger();
+    win.action("stretchLinear")->trigger();
     EXPECT_EQ(greyAt(), 28);
 
     whenModal([](QWidget* modal) {
@@ -342,7 +342,7 @@ TEST(ViewTest, StretchesChangeTheGreysOnlyAndPromptsShowTheirWholeDefault) {
         EXPECT_GT(edit->width(), edit->fontMetrics().horizontalAdvance(edit->text()) + 10);
         dlg->reject();
     });
-    win.action("mnunote")->trigger();
+    win.action("note")->trigger();
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include <functional>
 
 #include "fakes/fakes.h"
-#include "gui/frm_kyrdriver.h"
+#include "gui/main_window.h"
 
 namespace kyr::test {
 
@@ -27,7 +27,7 @@ struct Window {
     FakeReplyTimer timer;
     FakeClock clock;
     FakeScheduler scheduler;
-    frmKYRdriver w;
+    MainWindow w;
 };
 
 // Acts on the modal dialog once its nested event loop runs.

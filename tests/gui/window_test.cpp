@@ -1,4 +1,4 @@
-#include "gui/frm_kyrdriver.h"
+#include "gui/main_window.h"
 
 #include <gtest/gtest.h>
 #include <QAbstractButton>
@@ -52,68 +52,68 @@ TEST(WindowTest, EveryControlAndMenuItemExistsWithItsCaption) {
         {"Label7", "Control"},
         {"Label8", "Setup"},
         {"Label9", "Interrupt"},
-        {"cmdfocus", "Focus"},
-        {"cmdimage", "Image"},
-        {"cmdmonitor", "Monitor"},
-        {"cmdturbo", "Turbo"},
-        {"cmdparameter", "Parameter"},
-        {"cmdsetup", "Setup"},
-        {"cmdvalue", "Value"},
-        {"cmdinterrupt", "Interrupt"},
-        {"cmdcalibrate", "Calibrate"},
-        {"cmdtrack", "Track"},
-        {"cmddisplay", "Display"},
-        {"cmdfileops", "File Ops"},
-        {"cmddown", " "},
-        {"cmdup", " "},
-        {"cmdright", " "},
-        {"cmdleft", " "},
-        {"mnufileio", "File I/O"},
-        {"mnuload", "Load KYR  Frame from Disk"},
-        {"mnuCompSave", "Save KYR Frame to Disk in QUOR Format"},
-        {"mnubitmap", "Save Displayed Image in Bitmap Format"},
-        {"mnuautosave", "Receive and Automatically Save Images"},
-        {"mnuexit", "Exit"},
-        {"mnudownload", "Download"},
-        {"mnudownloadlight", "Download Screen Image"},
-        {"mnuflashdownload", "Download All"},
-        {"mnuabort", "Abort Download All"},
-        {"mnulink", "Link"},
-        {"mnubaud", "Set Baud Rate"},
-        {"mnu9600", "9600 Baud"},
-        {"mnu19200", "19200 Baud"},
-        {"mnu38400", "38400 Baud"},
-        {"mnu57600", "57600 Baud"},
-        {"mnu115200", "115200 Baud"},
-        {"mnuestablishlink1", "Establish Link (COM1)"},
-        {"mnuestablishlink2", "Establish Link (COM2)"},
-        {"mnuestablishlink3", "Establish Link (COM3)"},
-        {"mnuestablishlink4", "Establish Link (COM4)"},
-        {"mnuestablishlink5", "Establish Link (COM5)"},
-        {"mnuestablishlink6", "Establish Link (COM6)"},
-        {"mnudisplay", "Display"},
-        {"mnucontrast", "Adjust Contrast"},
-        {"mnuautocontrast", "Auto Contrast"},
-        {"mnuprocess", "Process"},
-        {"mnuflatfield", "Flat Field"},
-        {"mnuedit", "Edit Data"},
-        {"mnunote", "Note"},
-        {"mnufocallength", "Focal Length"},
-        {"mnuaperturedia", "Aperture Diameter"},
-        {"mnuunits", "Units"},
-        {"mnuinches", "Inches"},
-        {"mnucentimeters", "Centimeters"},
-        {"mnuUpload", "Upload"},
-        {"mnuUploadFile", "Upload New KYR Code at 115 KBaud"},
-        {"mnuLogData", "Log Data"},
-        {"mnuCapture2x24", "Capture 2x24 Text"},
-        {"mnuSetFileName", "Set Text File Name"},
-        {"mnuStartCapture", "Start Data Capture"},
-        {"mnuEndCapture", "End Data Capture"},
-        {"frmcontrast", "Adjust Background and Range"},
+        {"focusKey", "Focus"},
+        {"imageKey", "Image"},
+        {"monitorKey", "Monitor"},
+        {"turboKey", "Turbo"},
+        {"parameterKey", "Parameter"},
+        {"setupKey", "Setup"},
+        {"valueKey", "Value"},
+        {"interruptKey", "Interrupt"},
+        {"calibrateKey", "Calibrate"},
+        {"trackKey", "Track"},
+        {"displayKey", "Display"},
+        {"fileOpsKey", "File Ops"},
+        {"downKey", " "},
+        {"upKey", " "},
+        {"rightKey", " "},
+        {"leftKey", " "},
+        {"fileMenu", "File I/O"},
+        {"loadImage", "Load KYR  Frame from Disk"},
+        {"saveImage", "Save KYR Frame to Disk in QUOR Format"},
+        {"exportBitmap", "Save Displayed Image in Bitmap Format"},
+        {"autoSave", "Receive and Automatically Save Images"},
+        {"exit", "Exit"},
+        {"downloadMenu", "Download"},
+        {"downloadScreenImage", "Download Screen Image"},
+        {"downloadAll", "Download All"},
+        {"abortDownloadAll", "Abort Download All"},
+        {"linkMenu", "Link"},
+        {"baudMenu", "Set Baud Rate"},
+        {"baud9600", "9600 Baud"},
+        {"baud19200", "19200 Baud"},
+        {"baud38400", "38400 Baud"},
+        {"baud57600", "57600 Baud"},
+        {"baud115200", "115200 Baud"},
+        {"establishLink1", "Establish Link (COM1)"},
+        {"establishLink2", "Establish Link (COM2)"},
+        {"establishLink3", "Establish Link (COM3)"},
+        {"establishLink4", "Establish Link (COM4)"},
+        {"establishLink5", "Establish Link (COM5)"},
+        {"establishLink6", "Establish Link (COM6)"},
+        {"displayMenu", "Display"},
+        {"adjustContrast", "Adjust Contrast"},
+        {"autoContrast", "Auto Contrast"},
+        {"processMenu", "Process"},
+        {"flatField", "Flat Field"},
+        {"editMenu", "Edit Data"},
+        {"note", "Note"},
+        {"focalLength", "Focal Length"},
+        {"apertureDiameter", "Aperture Diameter"},
+        {"unitsMenu", "Units"},
+        {"inches", "Inches"},
+        {"centimeters", "Centimeters"},
+        {"uploadMenu", "Upload"},
+        {"uploadFirmware", "Upload New KYR Code at 115 KBaud"},
+        {"logMenu", "Log Data"},
+        {"captureMenu", "Capture 2x24 Text"},
+        {"setCaptureFileName", "Set Text File Name"},
+        {"startCapture", "Start Data Capture"},
+        {"endCapture", "End Data Capture"},
+        {"ContrastDialog", "Adjust Background and Range"},
         {"Lblbackground", "Enter Background:"},
         {"lblrange", "Enter Range:"},
-        {"cmddone", "Done"},
+        {"doneButton", "Done"},
     };
     for (const auto& [name, caption] : captions) {
         QObject* o = win.find(name);
@@ -126,9 +126,9 @@ TEST(WindowTest, EveryControlAndMenuItemExistsWithItsCaption) {
         }
     }
     for (const char* name :
-         {"Picdata", "KYRText", "PCtext", "headertxt", "txtbackground", "txtrange", "Shape1",
+         {"pictureArea", "KYRText", "PCtext", "headertxt", "txtbackground", "txtrange", "Shape1",
           "Shape2", "Shape3", "Shape4", "Shape5", "Shape6", "Shape7", "Line1", "Line2", "Line3",
-          "mnudummy", "mnudummy2", "mnudummy3"}) {
+          "separator1", "separator2", "separator3"}) {
         EXPECT_NE(win.find(name), nullptr) << name;
     }
     EXPECT_TRUE(win.text("KYRText").startsWith(QStringLiteral("KYR Remote Version 2.10\n")));
@@ -136,8 +136,8 @@ TEST(WindowTest, EveryControlAndMenuItemExistsWithItsCaption) {
     EXPECT_EQ(win.text("headertxt"), QStringLiteral("Image Information\n"));
     // The mirror's font keeps the 2 x 24 characters in columns.
     EXPECT_TRUE(QFontInfo(win.find<QWidget>("KYRText")->font()).fixedPitch());
-    EXPECT_EQ(win.action("mnuexit")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
-    EXPECT_EQ(win.action("mnudownloadlight")->shortcut(), QKeySequence(Qt::Key_F5));
+    EXPECT_EQ(win.action("exit")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    EXPECT_EQ(win.action("downloadScreenImage")->shortcut(), QKeySequence(Qt::Key_F5));
 }
 
 QColor faceOf(QWidget* button) {
@@ -152,17 +152,17 @@ TEST(WindowTest, KeysGoToTheDeviceAndItsDisplayComesBack) {
     EXPECT_EQ(win.port.lastWrite(), (Bytes{165, 9, 2, 0, 176, 0, 1, 0, 1, 0}));
     EXPECT_EQ(win.text("PCtext"), QStringLiteral("Link not established!"));
 
-    QAbstractButton* turbo = win.button("cmdturbo");
+    QAbstractButton* turbo = win.button("turboKey");
     EXPECT_EQ(faceOf(turbo), QColor(255, 0, 0));
     turbo->click();
     EXPECT_EQ(win.port.lastWrite(), (Bytes{165, 8, 2, 0, 175, 0, 8, 0, 8, 0}));
     EXPECT_EQ(faceOf(turbo), QColor(0, 255, 0));
-    win.button("cmdup")->click();
+    win.button("upKey")->click();
     EXPECT_EQ(win.port.lastWrite(), (Bytes{165, 8, 2, 0, 175, 0, 8, 32, 40, 0}));
     EXPECT_EQ(win.text("PCtext"), QStringLiteral("Keypress not acknowledged"));
     turbo->click();
     EXPECT_EQ(faceOf(turbo), QColor(255, 0, 0));
-    win.button("cmdleft")->click();
+    win.button("leftKey")->click();
     EXPECT_EQ(win.port.lastWrite(), (Bytes{165, 8, 2, 0, 175, 0, 0, 128, 128, 0}));
 
     // The device's answer and its new display, in one burst.
@@ -190,7 +190,7 @@ TEST(WindowTest, AnUnexpectedRowDoesNotStopTheHeaderRetries) {
     win.port.writes.clear();
     win.port.receive(buildPacket(0, {}));          // the device offers its screen image
     win.port.receive(buildPacket(5, Bytes{1, 0, 2, 0}));  // a row nobody asked for
-    for (int tick = 0; tick < 4; ++tick) win.w.console().entrytimer_Timer();
+    for (int tick = 0; tick < 4; ++tick) win.w.console().onReplyTimer();
     const Bytes headerRequest{165, 4, 2, 0, 171, 0, 31, 0, 31, 0, 0, 0, 0, 0};
     EXPECT_EQ(win.port.writes, std::vector<Bytes>(4, headerRequest));
     EXPECT_EQ(win.text("PCtext"), QStringLiteral("Communication Failed"));
@@ -201,14 +201,14 @@ TEST(WindowTest, ExitAndTheCloseBoxTellTheDeviceAndEnd) {
         Window win;
         win.w.start();
         ASSERT_TRUE(win.w.isVisible());
-        win.action("mnuexit")->trigger();
+        win.action("exit")->trigger();
         EXPECT_TRUE(win.w.console().terminated());
         EXPECT_EQ(win.port.lastWrite(), (Bytes{165, 9, 2, 0, 176, 0, 0, 0, 0, 0}));
         EXPECT_FALSE(win.port.portOpen());
         EXPECT_FALSE(win.w.isVisible());
         // Nothing more goes out once the console has shut down.
         const auto writes = win.port.writes.size();
-        win.button("cmdfocus")->click();
+        win.button("focusKey")->click();
         EXPECT_EQ(win.port.writes.size(), writes);
     }
     {
@@ -223,7 +223,7 @@ TEST(WindowTest, ExitAndTheCloseBoxTellTheDeviceAndEnd) {
 
 TEST(WindowTest, PictureAreaShowsImagePixelsOneToOneAndReportsMovesInThem) {
     Window win;
-    auto* area = win.find<PictureArea>("Picdata");
+    auto* area = win.find<PictureArea>("pictureArea");
     ASSERT_NE(area, nullptr);
     Picture picture;
     for (int y = 0; y < kPictureHeight; ++y)
@@ -268,7 +268,7 @@ TEST(WindowTest, DrawnImageIsReadOutUnderTheMouse) {
     c.display.background = 0;
     c.display.range = 65535;
     c.renderImage();
-    auto* area = win.find<PictureArea>("Picdata");
+    auto* area = win.find<PictureArea>("pictureArea");
     const QImage shown = area->grab().toImage();
     const int b = PictureArea::kBorder;
     // A 200 x 100 image sits at offsets 60, 50 of the area, one pixel per screen pixel.
@@ -344,7 +344,7 @@ TEST(WindowTest, ModalPromptsMessagesAndTheContrastDialog) {
     EXPECT_EQ(win.w.prompt("Input note (if desired)", "Note", "x"), "");
 
     // The contrast dialog returns what the user left in the boxes, however it is hidden.
-    auto* contrast = win.find<QDialog>("frmcontrast");
+    auto* contrast = win.find<QDialog>("ContrastDialog");
     ASSERT_NE(contrast, nullptr);
     EXPECT_FALSE(contrast->isVisible());
     whenModal([&](QWidget* modal) {
@@ -355,7 +355,7 @@ TEST(WindowTest, ModalPromptsMessagesAndTheContrastDialog) {
         EXPECT_EQ(range->text(), QStringLiteral(" 4096"));
         bg->setText(QStringLiteral("250"));
         range->setText(QString());
-        contrast->findChild<QAbstractButton*>(QStringLiteral("cmddone"))->click();
+        contrast->findChild<QAbstractButton*>(QStringLiteral("doneButton"))->click();
     });
     std::string background = " 100", range = " 4096";
     win.w.showContrastDialog(background, range);
@@ -377,7 +377,7 @@ TEST(WindowTest, ModalPromptsMessagesAndTheContrastDialog) {
 
     whenModal([&](QWidget*) {
         contrast->findChild<QLineEdit*>(QStringLiteral("txtrange"))->setText(QStringLiteral("77"));
-        contrast->findChild<QAbstractButton*>(QStringLiteral("cmdcancel"))->click();
+        contrast->findChild<QAbstractButton*>(QStringLiteral("cancelButton"))->click();
     });
     win.w.showContrastDialog(background, range);
     EXPECT_EQ(range, " 4096");

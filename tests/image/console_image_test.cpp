@@ -200,7 +200,7 @@ TEST_F(ConsoleImage, ContrastDialogRules) {
             b = bg;
             r = range;
         };
-        con.mnucontrast_Click();
+        con.adjustContrast();
     };
 
     answer(" 100", " 512");  // Done without changes still redraws
@@ -253,7 +253,7 @@ TEST_F(ConsoleImage, AutoContrastUsesImageDataAndRedraws) {
     con.flat.flatWidth = 2;
     con.flat.flatHeight = 2;
     con.flat.showFlat = true;
-    con.mnuautocontrast_Click();
+    con.autoContrast();
     EXPECT_EQ(con.display.background, 4916);
     EXPECT_EQ(con.display.range, 128);
     EXPECT_EQ(ui.pictureCount, 1);
@@ -264,7 +264,7 @@ TEST_F(ConsoleImage, AutoContrastUsesImageDataAndRedraws) {
 TEST_F(ConsoleImage, AutoContrastWithoutAnImageChangesNothing) {
     con.display.background = 5;
     con.display.range = 6;
-    con.mnuautocontrast_Click();
+    con.autoContrast();
     EXPECT_EQ(con.display.background, 5);
     EXPECT_EQ(con.display.range, 6);
     EXPECT_EQ(ui.pictureCount, 0);
@@ -287,14 +287,14 @@ TEST_F(ConsoleImage, StretchAndZscaleChangeOnlyWhatIsShown) {
     EXPECT_EQ(con.display.picture.at(255, 0), 181);  // sample 1256: t = 0.5
     EXPECT_EQ(ui.picture, con.display.picture);
 
-    con.mnuautocontrastzscale_Click();
+    con.autoContrastZscale();
     EXPECT_EQ(con.display.background, 1001);
     EXPECT_EQ(con.display.range, 319);
     EXPECT_EQ(ui.status, "Background = 1001\r\nRange = 319");
     EXPECT_EQ(con.image.imageData, samples);
 
     con.image.imageWidth = 0;
-    con.mnuautocontrastzscale_Click();
+    con.autoContrastZscale();
     EXPECT_EQ(ui.status, "No image to adjust: download or load an image first");
 }
 
@@ -306,18 +306,18 @@ TEST_F(ConsoleImage, MouseMoveReadout) {
 
     // Before any drawing nothing changes.
     ui.status = "before";
-    con.Picdata_MouseMove(61, 51);
+    con.readOutPixelAt(61, 51);
     EXPECT_EQ(ui.pointerChanges, 0);
     EXPECT_EQ(ui.status, "before");
 
     con.display.range = 256;
     con.renderImage();
-    con.Picdata_MouseMove(61, 51);
+    con.readOutPixelAt(61, 51);
     EXPECT_EQ(ui.pointer, MousePointer::Crosshair);
     EXPECT_EQ(ui.status, "Pixel position ( 1,  1) =  65534");
 
     const std::string shown = ui.status;
-    con.Picdata_MouseMove(60, 51);
+    con.readOutPixelAt(60, 51);
     EXPECT_EQ(ui.pointer, MousePointer::Default);
     EXPECT_EQ(ui.status, shown);  // the last readout stays
     EXPECT_EQ(ui.pointerChanges, 2);
@@ -328,7 +328,7 @@ TEST_F(ConsoleImage, MouseMoveReadout) {
     con.flat.flatHeight = 200;
     con.flat.showFlat = true;
     con.renderImage();
-    con.Picdata_MouseMove(1, 1);
+    con.readOutPixelAt(1, 1);
     EXPECT_EQ(ui.status, "Pixel position ( 1,  1) =  65534");
 }
 

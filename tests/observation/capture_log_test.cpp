@@ -45,14 +45,14 @@ TEST(CaptureLog, NamesAndBaseCut) {
 TEST_F(CaptureTest, ThreeDisplayUpdatesMakeOneQuotedFile) {
     const std::string a(24, 'A'), b(24, 'b');
     clock.time = "9:00:00 PM";
-    con.mnuStartCapture_Click();
+    con.startCapture();
     for (const char* t : {"9:00:01 PM", "9:00:02 PM", "9:00:03 PM"}) {
         clock.time = t;
         port.receive(packet(9, displayPayload(a + b)));
     }
     clock.date = "12/8/2026";
     clock.time = "1:00:00 AM";
-    con.mnuEndCapture_Click();
+    con.endCapture();
     const std::string line = a + "  " + b;
     EXPECT_EQ(readAll(base + ".txt"),
               "\"Text Capture of 2x24 Displayed Information\r\n"
@@ -70,21 +70,21 @@ TEST_F(CaptureTest, ThreeDisplayUpdatesMakeOneQuotedFile) {
 }
 
 TEST_F(CaptureTest, RollsAt3999RecordsIntoNumberedFiles) {
-    con.mnuStartCapture_Click();
+    con.startCapture();
     for (int i = 0; i < 3999; ++i) con.recordCapture("r");
     EXPECT_EQ(ui.repaintedStatus.back(), base + ".001 written to disk");
     EXPECT_EQ(countOf(readAll(base + ".001"), " r\r\n"), 3999u);
     con.recordCapture("r");
     EXPECT_EQ(ui.status, "Logging Record Number 1");
-    con.mnuEndCapture_Click();
+    con.endCapture();
     EXPECT_EQ(countOf(readAll(base + ".002"), " r\r\n"), 1u);
     EXPECT_FALSE(fs::exists(base + ".txt"));
 
     // A new start discards what is held and begins at record 1, part 1.
-    con.mnuStartCapture_Click();
+    con.startCapture();
     con.recordCapture("x");
     EXPECT_EQ(ui.status, "Logging Record Number 1");
-    con.mnuEndCapture_Click();
+    con.endCapture();
     EXPECT_EQ(countOf(readAll(base + ".txt"), " x\r\n"), 1u);
 }
 
@@ -100,18 +100,18 @@ TEST_F(CaptureTest, UnwritableFilesKeepEveryRecord) {
     con.setEvents(&events);
     const std::string good = base;
     con.files.saveBaseName = (dir / "missing" / "night").string();
-    con.mnuStartCapture_Click();
+    con.startCapture();
     for (int i = 0; i < 4001; ++i) con.recordCapture("r");  // part 1 cannot be written
     EXPECT_EQ(ui.repaintedStatus.back(), "Unable to write " + con.files.saveBaseName +
                                              ".001 - capture records kept in memory");
-    con.mnuEndCapture_Click();  // nor can part 2
+    con.endCapture();  // nor can part 2
     EXPECT_EQ(ui.status, "Unable to write " + con.files.saveBaseName +
                              ".001 - capture records kept in memory");
     EXPECT_EQ(con.capture.capturePartNumber, 2);
     EXPECT_EQ(countOf(con.capture.captureText, " r\r\n"), 2u);
 
     con.files.saveBaseName = good;  // the user picks a folder that works and ends again
-    con.mnuEndCapture_Click();
+    con.endCapture();
     EXPECT_EQ(ui.repaintedStatus.back(), good + ".002 written to disk");
     const std::string part1 = readAll(good + ".001"), part2 = readAll(good + ".002");
     EXPECT_EQ(countOf(part1, " r\r\n"), 3999u);
@@ -126,26 +126,26 @@ TEST_F(CaptureTest, UnwritableFilesKeepEveryRecord) {
 }
 
 TEST_F(CaptureTest, FileNameChoiceShutdownAndEndWithoutStart) {
-    con.mnuEndCapture_Click();  // nothing was ever started: nothing written
+    con.endCapture();  // nothing was ever started: nothing written
     EXPECT_EQ(ui.status, "No data capture was started");
     EXPECT_TRUE(fs::is_empty(dir));
 
-    con.mnuStartCapture_Click();
-    con.mnuSetFileName_Click();  // the dialog is cancelled
+    con.startCapture();
+    con.setCaptureFileName();  // the dialog is cancelled
     EXPECT_EQ(ui.status, "No file name was entered!");
     EXPECT_EQ(ui.messages, std::vector<std::string>{"No file name was entered"});
     EXPECT_FALSE(con.capture.captureActive);
 
     ui.fileAnswers = {(dir / "m51.v2" / "guide.KYR").string()};
-    con.mnuSetFileName_Click();
+    con.setCaptureFileName();
     ASSERT_EQ(ui.fileDialogs.size(), 2u);  // the cancelled one and this
     EXPECT_EQ(con.files.saveBaseName, (dir / "m51").string());
     EXPECT_EQ(ui.status, (dir / "m51").string() + " selected");
 
     con.files.saveBaseName = base;
-    con.mnuStartCapture_Click();
+    con.startCapture();
     con.recordCapture("last words");
-    con.Form_Unload();  // closing while capturing writes what is held
+    con.shutdown();  // closing while capturing writes what is held
     EXPECT_EQ(countOf(readAll(base + ".txt"), " last words\r\n"), 1u);
 }
 

@@ -33,9 +33,9 @@ TEST(Observation, AreaAndConversionsStayFinite) {
 }
 
 TEST_F(ConsoleTest, OpticsPromptsDefaultsAndStatusTexts) {
-    con.Form_Load();
+    con.start();
     ui.promptAnswers = {"2000"};
-    con.mnufocallength_Click();
+    con.enterFocalLength();
     ASSERT_EQ(ui.prompts.size(), 1u);
     EXPECT_EQ(ui.prompts[0].text, "Input focal length in inches");
     EXPECT_EQ(ui.prompts[0].title, "Focal Length");
@@ -43,22 +43,22 @@ TEST_F(ConsoleTest, OpticsPromptsDefaultsAndStatusTexts) {
     EXPECT_EQ(ui.status, "Focal length = 2000 inches");
 
     ui.promptAnswers = {"8 inch"};
-    con.mnuaperturedia_Click();
+    con.enterApertureDiameter();
     EXPECT_EQ(ui.prompts[1].text, "Input aperture diameter in inches");
     EXPECT_EQ(ui.prompts[1].title, "Aperture Diameter");
     EXPECT_EQ(ui.status, "Aperture diameter = 8 inches");
     EXPECT_NEAR(con.header.apertureArea, 49.2601f, 1e-3);
 
-    con.mnucentimeters_Click();
+    con.useCentimeters();
     ui.promptAnswers = {"20"};
-    con.mnuaperturedia_Click();
+    con.enterApertureDiameter();
     EXPECT_EQ(ui.prompts[2].text, "Input aperture diameter in  centimeters");
     EXPECT_EQ(ui.prompts[2].defaultAnswer, "20.32");
     EXPECT_EQ(ui.status, "Aperture diameter = 20 centimeters");
     EXPECT_NEAR(con.header.apertureArea, 307.876f, 1e-3);
 
     ui.promptAnswers = {"junk"};
-    con.mnufocallength_Click();
+    con.enterFocalLength();
     EXPECT_EQ(ui.prompts[3].text, "Input focal length in centimeters");
     EXPECT_EQ(ui.prompts[3].defaultAnswer, "5080");
     EXPECT_EQ(ui.status, "Focal length = 0 centimeters");
@@ -66,21 +66,21 @@ TEST_F(ConsoleTest, OpticsPromptsDefaultsAndStatusTexts) {
     // Cancel changes nothing and shows nothing, but the area is recomputed all the same.
     ui.status.clear();
     con.header.apertureFactorFlag = true;
-    con.mnufocallength_Click();
-    con.mnuaperturedia_Click();
+    con.enterFocalLength();
+    con.enterApertureDiameter();
     EXPECT_EQ(ui.status, "");
     EXPECT_EQ(con.header.apertureDiameter, 20.0f);
     EXPECT_NEAR(con.header.apertureArea, 20 * 20 * 3.141592 / 4 * 0.72236448, 1e-3);
 }
 
 TEST_F(ConsoleTest, NotePromptAlwaysOffersTheSameText) {
-    con.Form_Load();
+    con.start();
     ui.promptAnswers = {"M51, 10 inch SCT"};
-    con.mnunote_Click();
+    con.enterNote();
     EXPECT_EQ(con.header.noteText, "M51, 10 inch SCT");
     EXPECT_EQ(ui.status, "M51, 10 inch SCT");
     ui.promptAnswers = {"Enter configuration and observer info here!"};
-    con.mnunote_Click();
+    con.enterNote();
     for (const auto& p : ui.prompts) {
         EXPECT_EQ(p.text, "Input note (if desired)");
         EXPECT_EQ(p.title, "Note");
@@ -90,20 +90,20 @@ TEST_F(ConsoleTest, NotePromptAlwaysOffersTheSameText) {
 }
 
 TEST_F(ConsoleTest, UnitSwitchConvertsOnceEachWay) {
-    con.Form_Load();
+    con.start();
     con.header.focalLength = 100;
     con.header.apertureDiameter = 8;
     con.header.apertureArea = 49.26f;
-    con.mnuinches_Click();  // already inches
+    con.useInches();  // already inches
     EXPECT_EQ(con.header.focalLength, 100.0f);
-    con.mnucentimeters_Click();
-    con.mnucentimeters_Click();
+    con.useCentimeters();
+    con.useCentimeters();
     EXPECT_TRUE(con.header.unitsMetric);
     EXPECT_FLOAT_EQ(con.header.focalLength, 254.0f);
     EXPECT_FLOAT_EQ(con.header.apertureDiameter, 20.32f);
     EXPECT_FLOAT_EQ(con.header.apertureArea, 49.26f * 6.4516f);
-    con.mnuinches_Click();
-    con.mnuinches_Click();
+    con.useInches();
+    con.useInches();
     EXPECT_FALSE(con.header.unitsMetric);
     EXPECT_FLOAT_EQ(con.header.focalLength, 100.0f);
     EXPECT_FLOAT_EQ(con.header.apertureDiameter, 8.0f);

@@ -43,19 +43,19 @@ TEST(Ser2NetTest, Rfc2217SetsTheFarPortAndEveryByteCrossesIntact) {
     FakeClock clock;
     FakeScheduler scheduler;
     Console con(port, ui, timer, clock, scheduler);
-    port.setOnComm([&] { con.MSComm1_OnComm(); });
+    port.setOnComm([&] { con.onReceive(); });
     const auto linked = [&] { return waitFor([&] { return con.link.linkEstablished; }); };
     const auto far = [&] { return PtyPair::lineOf(device); };
 
     // Start-up's "115200,N,8,2" reaches the far port.
-    con.Form_Load();
+    con.start();
     ASSERT_TRUE(con.link.portOpen) << ui.status;
     EXPECT_EQ(port.backend(), RoutingSerialPort::Backend::Rfc2217);
     EXPECT_EQ(far().baud, 115200);
     EXPECT_EQ(far().stopBits, 2);
     ASSERT_TRUE(linked());
 
-    con.mnudownloadlight_Click();
+    con.downloadScreenImage();
     ASSERT_TRUE(waitFor([&] { return con.download.imageComplete; }, 60000)) << ui.status;
     std::vector<std::uint16_t> got;
     for (int y = 1; y <= con.image.imageData.rows(); ++y)
@@ -68,7 +68,7 @@ TEST(Ser2NetTest, Rfc2217SetsTheFarPortAndEveryByteCrossesIntact) {
 
     // The 9600 item changes the far port at once; Establish Link keeps the speed and the
     // device still answers.
-    con.mnu9600_Click();
+    con.setBaudRate(5);
     EXPECT_EQ(far().baud, 9600);
     EXPECT_EQ(far().stopBits, 1);
     con.establishLink(1);
@@ -89,7 +89,7 @@ TEST(Ser2NetTest, Rfc2217SetsTheFarPortAndEveryByteCrossesIntact) {
     std::ofstream(bin, std::ios::binary)
         .write(reinterpret_cast<const char*>(firmware.data()), kFirmwareSize);
     ui.fileAnswers.push_back(bin);
-    con.mnuUploadFile_Click();
+    con.uploadFirmware();
     EXPECT_EQ(far().baud, 115200);
     EXPECT_EQ(far().stopBits, 1);
     ASSERT_TRUE(
@@ -114,7 +114,7 @@ TEST(Ser2NetTest, Rfc2217SetsTheFarPortAndEveryByteCrossesIntact) {
     port.portMap().map(1, server.rfc2217Path().toStdString());
     con.establishLink(1);
     ASSERT_TRUE(linked()) << ui.status;
-    con.Form_Unload();
+    con.shutdown();
 }
 
 }  // namespace

@@ -42,12 +42,12 @@ struct Bench {
             }
             if (!timer.enabled()) return;
             ++ticks;
-            con.entrytimer_Timer();
+            con.onReplyTimer();
         }
         FAIL() << "the exchange did not settle";
     }
     void start() {
-        con.Form_Load();
+        con.start();
         pump();
     }
 };
@@ -73,26 +73,26 @@ TEST(EndToEnd, LinksAndMirrorsThePanel) {
     EXPECT_EQ(b.ui.display, "KYR  Mode: Image        \r\nExp 2.50 s CCD -10.2C   ");
     EXPECT_TRUE(b.device.linkUp());
 
-    b.con.cmdparameter_Click();
+    b.con.pressKey(PanelKey::Parameter);
     b.pump();
     EXPECT_EQ(b.ui.status, "Keypress acknowledged");
     EXPECT_EQ(b.ui.display, "Param: Exposure         \r\nValue: 2.50 s           ");
-    b.con.cmdturbo_Click();  // on: 0x0008
+    b.con.toggleTurbo();  // on: 0x0008
     b.pump();
     EXPECT_EQ(b.ui.display.substr(0, 24), "Param: Exposure        T");
-    b.con.cmdup_Click();  // 0x2008: one second up
+    b.con.pressKey(PanelKey::Up);  // 0x2008: one second up
     b.pump();
     EXPECT_EQ(b.ui.display.substr(26), "Value: 3.50 s           ");
-    b.con.cmdturbo_Click();  // off: 0x0000, acknowledged like any key
+    b.con.toggleTurbo();  // off: 0x0000, acknowledged like any key
     b.pump();
     EXPECT_EQ(b.ui.status, "Keypress acknowledged");
-    b.con.cmddown_Click();
+    b.con.pressKey(PanelKey::Down);
     b.pump();
     EXPECT_EQ(b.ui.display, "Param: Exposure         \r\nValue: 3.40 s           ");
-    b.con.cmdfocus_Click();
+    b.con.pressKey(PanelKey::Focus);
     b.pump();
     EXPECT_EQ(b.ui.display.substr(0, 5), "FOCUS");
-    b.con.cmdinterrupt_Click();
+    b.con.pressKey(PanelKey::Interrupt);
     b.pump();
     EXPECT_EQ(b.ui.display, "KYR  Mode: Focus        \r\nExp 3.40 s CCD -10.2C   ");
     EXPECT_EQ(b.device.stats().keys,
@@ -110,7 +110,7 @@ TEST(EndToEnd, LinksAndMirrorsThePanel) {
     EXPECT_EQ(b.device.stats().packetsByType[254], 1);
 
     // Leaving tells the device.
-    b.con.Form_Unload();
+    b.con.shutdown();
     EXPECT_FALSE(b.device.linkUp());
     EXPECT_EQ(b.device.stats().linkReleases, 1);
 }
@@ -118,7 +118,7 @@ TEST(EndToEnd, LinksAndMirrorsThePanel) {
 TEST(EndToEnd, DownloadsTheScreenImageBitExact) {
     Bench b;
     b.start();
-    b.con.mnudownloadlight_Click();
+    b.con.downloadScreenImage();
     b.pump();
     expectSameImage(b.con.image.imageData, b.device.image(31));
     EXPECT_EQ(b.con.image.imageWidth, 320);
@@ -139,7 +139,7 @@ TEST(EndToEnd, DownloadsTheScreenImageBitExact) {
     EXPECT_EQ(b.device.stats().packetsByType[7], 200);
 
     // A new frame (Image key), offered by the device itself.
-    b.con.cmdimage_Click();
+    b.con.pressKey(PanelKey::Image);
     b.pump();
     b.device.offerScreenImage();
     b.pump();
@@ -165,7 +165,7 @@ TEST_P(EndToEndFaults, ScreenImageSurvivesTheLine) {
     Bench b(o);
     b.start();
     EXPECT_EQ(b.ui.status, "Link Established");
-    b.con.mnudownloadlight_Click();
+    b.con.downloadScreenImage();
     b.pump();
     EXPECT_NE(b.ui.status, "Communication Failed");
     expectSameImage(b.con.image.imageData, b.device.image(31));
@@ -210,7 +210,7 @@ TEST(EndToEnd, DownloadAllFetchesAndSavesEveryFilledBuffer) {
 
     const std::string base = (dir.path / "run").string();
     b.ui.fileAnswers.push_back(base + ".KYR");
-    b.con.mnuflashdownload_Click();
+    b.con.downloadAll();
     std::vector<int> done;
     int pictures = b.ui.pictureCount;
     b.pump([&] {
@@ -247,7 +247,7 @@ TEST(EndToEnd, DownloadAllFetchesAndSavesEveryFilledBuffer) {
     // Again into the same names: the first file exists, the device is told 1 and the
     // transfer ends after that image.
     b.ui.fileAnswers.push_back(base + ".KYR");
-    b.con.mnuflashdownload_Click();
+    b.con.downloadAll();
     b.pump();
     EXPECT_EQ(b.device.stats().saveAcks.back(), 1);
     EXPECT_EQ(b.device.stats().packetsByType[2], 2);
@@ -277,7 +277,7 @@ TEST(EndToEnd, FirmwareUploadIsAcceptedAndTheDeviceComesBack) {
     Bench b(o);
     b.start();
     b.ui.fileAnswers.push_back(path.string());
-    b.con.mnuUploadFile_Click();
+    b.con.uploadFirmware();
     b.pump();
     EXPECT_EQ(b.ui.status, "Code succesfully uploaded - KYR restarting");
     EXPECT_EQ(b.device.uploadResult(), UploadResult::Accepted);
@@ -301,12 +301,12 @@ TEST(EndToEnd, SavedFilesLoadBackAndTheSummedImageIsFlatFielded) {
     b.start();
     const std::string base = (dir.path / "night").string();
     b.ui.fileAnswers.push_back(base + ".KYR");
-    b.con.mnuflashdownload_Click();
+    b.con.downloadAll();
     b.pump();
     ASSERT_NE(b.ui.status, "Communication Failed");
     for (int i = 0; i < 3; ++i) {
         b.ui.fileAnswers.push_back(base + "00" + std::to_string(i + 1) + ".KYR");
-        b.con.loadImageFile();
+        b.con.loadImage();
         ASSERT_TRUE(b.ui.messages.empty()) << b.ui.messages.front();
         expectSameImage(b.con.image.imageData, b.device.image(o.filledBuffers[static_cast<std::size_t>(i)]));
     }
@@ -336,7 +336,7 @@ TEST(EndToEnd, SavedFilesLoadBackAndTheSummedImageIsFlatFielded) {
     std::ofstream(flatPath, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     b.ui.fileAnswers.push_back(flatPath.string());
-    b.con.mnuflatfield_Click();
+    b.con.applyFlatField();
     ASSERT_TRUE(b.ui.messages.empty()) << b.ui.messages.front();
     ASSERT_EQ(b.con.image.imageWidth, xMax - xMin + 1);
     ASSERT_EQ(b.con.image.imageHeight, yMax - yMin + 1);

@@ -1,5 +1,5 @@
 #pragma once
-// frmKYRdriver: the console's main window. It builds the controls and menus of the panel,
+// MainWindow: the console's main window. It builds the controls and menus of the panel,
 // forwards every click and mouse move to the Console handler of the same name, shows what
 // the console asks through the Ui interface and follows what happens through ConsoleEvents
 // (the progress bar, the image arriving row by row, the status bar). No protocol or file
@@ -25,17 +25,17 @@ class QTimer;
 namespace kyr {
 
 class PictureArea;
-class frmcontrast;
+class ContrastDialog;
 
-class frmKYRdriver : public QMainWindow, public Ui, public ConsoleEvents {
+class MainWindow : public QMainWindow, public Ui, public ConsoleEvents {
     Q_OBJECT
   public:
-    frmKYRdriver(SerialPort& port, ReplyTimer& timer, Clock& clock, Scheduler& scheduler,
+    MainWindow(SerialPort& port, ReplyTimer& timer, Clock& clock, Scheduler& scheduler,
                  QWidget* parent = nullptr);
-    ~frmKYRdriver() override;
+    ~MainWindow() override;
 
     Console& console() { return console_; }
-    // Start-up (Form_Load): opens COM1 and asks the device for the link.
+    // Start-up (start): opens COM1 and asks the device for the link.
     void start();
     // What COMn leads to, for the status bar (for example "/dev/ttyUSB0"); none by default.
     void setPortNames(std::function<std::string(int)> names) { portNames_ = std::move(names); }
@@ -86,7 +86,11 @@ class frmKYRdriver : public QMainWindow, public Ui, public ConsoleEvents {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    using Handler = void (Console::*)();
+    using Handler = std::function<void(Console&)>;
+    // A click on a panel key.
+    static Handler press(PanelKey key) {
+        return [key](Console& c) { c.pressKey(key); };
+    }
     // How a panel control follows a larger form.
     enum class Anchor { Panel, Picture, Information, Divider };
     struct Placed {
@@ -132,12 +136,12 @@ class frmKYRdriver : public QMainWindow, public Ui, public ConsoleEvents {
     SerialPort& port_;
     Console console_;
     QtPngEncoder pngEncoder_;
-    frmcontrast* contrast_ = nullptr;
-    PictureArea* Picdata = nullptr;
+    ContrastDialog* contrast_ = nullptr;
+    PictureArea* pictureArea = nullptr;
     QPlainTextEdit* KYRText = nullptr;
     QPlainTextEdit* PCtext = nullptr;
     QPlainTextEdit* headertxt = nullptr;
-    QPushButton* cmdturbo = nullptr;
+    QPushButton* turboKey = nullptr;
     QProgressBar* progress_ = nullptr;
     QWidget* form_ = nullptr;
     std::vector<Placed> placed_;

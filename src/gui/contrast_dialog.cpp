@@ -1,4 +1,4 @@
-#include "frm_contrast.h"
+#include "contrast_dialog.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -116,8 +116,8 @@ void HistogramView::mouseReleaseEvent(QMouseEvent*) {
 
 // ---------------------------------------------------------------- dialog
 
-frmcontrast::frmcontrast(QWidget* parent) : QDialog(parent) {
-    setObjectName(QStringLiteral("frmcontrast"));
+ContrastDialog::ContrastDialog(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("ContrastDialog"));
     setWindowTitle(QStringLiteral("Adjust Background and Range"));
     setModal(true);
 
@@ -135,14 +135,14 @@ frmcontrast::frmcontrast(QWidget* parent) : QDialog(parent) {
     txtrange->setObjectName(QStringLiteral("txtrange"));
     lblrange->setBuddy(txtrange);
 
-    cmddone = new QPushButton(QStringLiteral("Done"), this);
-    cmddone->setObjectName(QStringLiteral("cmddone"));
-    cmddone->setDefault(true);
-    connect(cmddone, &QPushButton::clicked, this, &QDialog::accept);
-    cmdcancel = new QPushButton(tr("Cancel"), this);
-    cmdcancel->setObjectName(QStringLiteral("cmdcancel"));
-    cmdcancel->setAutoDefault(false);
-    connect(cmdcancel, &QPushButton::clicked, this, &QDialog::reject);
+    doneButton = new QPushButton(QStringLiteral("Done"), this);
+    doneButton->setObjectName(QStringLiteral("doneButton"));
+    doneButton->setDefault(true);
+    connect(doneButton, &QPushButton::clicked, this, &QDialog::accept);
+    cancelButton = new QPushButton(tr("Cancel"), this);
+    cancelButton->setObjectName(QStringLiteral("cancelButton"));
+    cancelButton->setAutoDefault(false);
+    connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
 
     auto* grid = new QGridLayout(this);
     grid->addWidget(histogram, 0, 0, 1, 2);
@@ -152,23 +152,23 @@ frmcontrast::frmcontrast(QWidget* parent) : QDialog(parent) {
     grid->addWidget(txtrange, 2, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    buttons->addWidget(cmdcancel);
-    buttons->addWidget(cmddone);
+    buttons->addWidget(cancelButton);
+    buttons->addWidget(doneButton);
     grid->addLayout(buttons, 3, 0, 1, 2);
     txtbackground->setMinimumWidth(120);
 
-    connect(txtbackground, &QLineEdit::textChanged, this, &frmcontrast::textsChanged);
-    connect(txtrange, &QLineEdit::textChanged, this, &frmcontrast::textsChanged);
-    connect(histogram, &HistogramView::marksDragged, this, &frmcontrast::marksDragged);
+    connect(txtbackground, &QLineEdit::textChanged, this, &ContrastDialog::textsChanged);
+    connect(txtrange, &QLineEdit::textChanged, this, &ContrastDialog::textsChanged);
+    connect(histogram, &HistogramView::marksDragged, this, &ContrastDialog::marksDragged);
 }
 
-void frmcontrast::setImage(const PixelArray* image, int width, int height) {
+void ContrastDialog::setImage(const PixelArray* image, int width, int height) {
     image_ = image;
     width_ = width;
     height_ = height;
 }
 
-void frmcontrast::updateHistogram() {
+void ContrastDialog::updateHistogram() {
     // The view spans both marks and the image's samples but its brightest few (a handful
     // of saturated stars would squeeze the sky into one corner), with a little room around.
     const bool hasImage = image_ != nullptr && width_ > 0 && height_ > 0;
@@ -192,7 +192,7 @@ void frmcontrast::updateHistogram() {
     histogram->setCounts(std::move(counts), low, high);
 }
 
-void frmcontrast::textsChanged() {
+void ContrastDialog::textsChanged() {
     if (settingTexts_) return;
     const auto background = parseContrastEntry(toUiText(txtbackground->text()));
     const auto range = parseContrastEntry(toUiText(txtrange->text()));
@@ -206,7 +206,7 @@ void frmcontrast::textsChanged() {
     if (preview_) preview_(*background, *range);
 }
 
-void frmcontrast::marksDragged(std::int64_t black, std::int64_t white) {
+void ContrastDialog::marksDragged(std::int64_t black, std::int64_t white) {
     const std::int64_t range = white - black;
     if (black < INT32_MIN || black > INT32_MAX || range < INT32_MIN || range > INT32_MAX ||
         range == 0)
@@ -218,7 +218,7 @@ void frmcontrast::marksDragged(std::int64_t black, std::int64_t white) {
     if (preview_) preview_(static_cast<std::int32_t>(black), static_cast<std::int32_t>(range));
 }
 
-void frmcontrast::edit(std::string& background, std::string& range) {
+void ContrastDialog::edit(std::string& background, std::string& range) {
     settingTexts_ = true;
     txtbackground->setText(fromUiText(background));
     txtrange->setText(fromUiText(range));

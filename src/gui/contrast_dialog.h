@@ -1,5 +1,5 @@
 #pragma once
-// frmcontrast, "Adjust Background and Range": loaded once, then only shown and hidden. Above
+// ContrastDialog, "Adjust Background and Range": loaded once, then only shown and hidden. Above
 // the two boxes a histogram of the image (log counts) marks background and background +
 // range; dragging a mark or typing a value shows the image at once with the new values.
 
@@ -55,10 +55,10 @@ class HistogramView : public QWidget {
     Drag drag_ = Drag::None;
 };
 
-class frmcontrast : public QDialog {
+class ContrastDialog : public QDialog {
     Q_OBJECT
   public:
-    explicit frmcontrast(QWidget* parent = nullptr);
+    explicit ContrastDialog(QWidget* parent = nullptr);
 
     // The image whose histogram is shown (null or empty: no histogram).
     void setImage(const PixelArray* image, int width, int height);
@@ -75,8 +75,8 @@ class frmcontrast : public QDialog {
     QLineEdit* txtrange;
     QLabel* Lblbackground;
     QLabel* lblrange;
-    QPushButton* cmddone;
-    QPushButton* cmdcancel;
+    QPushButton* doneButton;
+    QPushButton* cancelButton;
     HistogramView* histogram;
 
   private:

@@ -1,4 +1,4 @@
-#include "frm_kyrdriver.h"
+#include "main_window.h"
 
 #include <QActionGroup>
 #include <QApplication>
@@ -25,7 +25,8 @@
 
 #include "common/format.h"
 #include "common/version.h"
-#include "frm_contrast.h"
+#include "link/speed_table.h"
+#include "contrast_dialog.h"
 #include "image/readout.h"
 #include "image/render.h"
 #include "image/star_measure.h"
@@ -228,10 +229,10 @@ const char* const kShortcuts[][2] = {
 
 }  // namespace
 
-frmKYRdriver::frmKYRdriver(SerialPort& port, ReplyTimer& timer, Clock& clock, Scheduler& scheduler,
+MainWindow::MainWindow(SerialPort& port, ReplyTimer& timer, Clock& clock, Scheduler& scheduler,
                            QWidget* parent)
     : QMainWindow(parent), port_(port), console_(port, *this, timer, clock, scheduler) {
-    setObjectName(QStringLiteral("frmKYRdriver"));
+    setObjectName(QStringLiteral("MainWindow"));
     setWindowTitle(QString::fromLatin1(kWindowTitle));
     console_.setImageEncoder(&pngEncoder_);
     console_.setEvents(this);
@@ -257,32 +258,32 @@ frmKYRdriver::frmKYRdriver(SerialPort& port, ReplyTimer& timer, Clock& clock, Sc
     arrivedRows_ = new QTimer(this);
     arrivedRows_->setSingleShot(true);
     arrivedRows_->setInterval(0);
-    connect(arrivedRows_, &QTimer::timeout, this, &frmKYRdriver::drawArrivedRows);
+    connect(arrivedRows_, &QTimer::timeout, this, &MainWindow::drawArrivedRows);
 
-    contrast_ = new frmcontrast(this);  // loaded now, only shown and hidden later
+    contrast_ = new ContrastDialog(this);  // loaded now, only shown and hidden later
     contrast_->setPreview([this](std::int32_t background, std::int32_t range) {
         previewContrast(background, range);
     });
 }
 
-frmKYRdriver::~frmKYRdriver() {
+MainWindow::~MainWindow() {
     console_.setEvents(nullptr);
     // The port may outlive the window; its events must not reach a console that is gone.
     port_.setOnComm(nullptr);
 }
 
-void frmKYRdriver::start() {
-    console_.Form_Load();
+void MainWindow::start() {
+    console_.start();
     refreshState();
 }
 
 // ---------------------------------------------------------------- building the panel
 
-void frmKYRdriver::buildPanel(QWidget* form) {
-    Picdata = new PictureArea(form);
-    Picdata->setObjectName(QStringLiteral("Picdata"));
-    Picdata->move(px(120), 0);
-    Picdata->setMouseMoveHandler([this](float x, float y) { pictureMouseMove(x, y); });
+void MainWindow::buildPanel(QWidget* form) {
+    pictureArea = new PictureArea(form);
+    pictureArea->setObjectName(QStringLiteral("pictureArea"));
+    pictureArea->move(px(120), 0);
+    pictureArea->setMouseMoveHandler([this](float x, float y) { pictureMouseMove(x, y); });
 
     // Maker's name plate, top right.
     auto* title1 = addLabel(form, "Label1", QStringLiteral("QUOR"), twips(5160, 120, 1830, 600));
@@ -339,27 +340,27 @@ void frmKYRdriver::buildPanel(QWidget* form) {
     QFrame* divider = outline(form, "Line3", QRect(px(120), px(3825), px(9015), 1), QFrame::HLine);
     outline(form, "Line2", QRect(px(5040), px(3870), 1, px(2700)), QFrame::VLine);
 
-    addKey(form, "cmdfocus", "Focus", 720, 3960, 855, 495, &Console::cmdfocus_Click);
-    addKey(form, "cmdimage", "Image", 2160, 3960, 855, 495, &Console::cmdimage_Click);
-    addKey(form, "cmdmonitor", "Monitor", 3600, 3960, 855, 495, &Console::cmdmonitor_Click);
-    addKey(form, "cmdparameter", "Parameter", 5520, 3960, 945, 495, &Console::cmdparameter_Click);
-    addKey(form, "cmdvalue", "Value", 7560, 3960, 945, 495, &Console::cmdvalue_Click);
-    addKey(form, "cmdup", " ", 5760, 4680, 255, 195, &Console::cmdup_Click)
+    addKey(form, "focusKey", "Focus", 720, 3960, 855, 495, press(PanelKey::Focus));
+    addKey(form, "imageKey", "Image", 2160, 3960, 855, 495, press(PanelKey::Image));
+    addKey(form, "monitorKey", "Monitor", 3600, 3960, 855, 495, press(PanelKey::Monitor));
+    addKey(form, "parameterKey", "Parameter", 5520, 3960, 945, 495, press(PanelKey::Parameter));
+    addKey(form, "valueKey", "Value", 7560, 3960, 945, 495, press(PanelKey::Value));
+    addKey(form, "upKey", " ", 5760, 4680, 255, 195, press(PanelKey::Up))
         ->setIcon(arrowIcon(Qt::UpArrow));
-    addKey(form, "cmddown", " ", 5760, 4920, 255, 195, &Console::cmddown_Click)
+    addKey(form, "downKey", " ", 5760, 4920, 255, 195, press(PanelKey::Down))
         ->setIcon(arrowIcon(Qt::DownArrow));
-    addKey(form, "cmdleft", " ", 7710, 4800, 255, 195, &Console::cmdleft_Click)
+    addKey(form, "leftKey", " ", 7710, 4800, 255, 195, press(PanelKey::Left))
         ->setIcon(arrowIcon(Qt::LeftArrow));
-    addKey(form, "cmdright", " ", 8010, 4800, 255, 195, &Console::cmdright_Click)
+    addKey(form, "rightKey", " ", 8010, 4800, 255, 195, press(PanelKey::Right))
         ->setIcon(arrowIcon(Qt::RightArrow));
-    cmdturbo = addKey(form, "cmdturbo", "Turbo", 6600, 4680, 615, 255, &Console::cmdturbo_Click);
+    turboKey = addKey(form, "turboKey", "Turbo", 6600, 4680, 615, 255, &Console::toggleTurbo);
     setTurboFace(false);
-    addKey(form, "cmdcalibrate", "Calibrate", 360, 5040, 855, 495, &Console::cmdcalibrate_Click);
-    addKey(form, "cmdtrack", "Track", 360, 5640, 855, 495, &Console::cmdtrack_Click);
-    addKey(form, "cmddisplay", "Display", 2760, 5040, 855, 495, &Console::cmddisplay_Click);
-    addKey(form, "cmdfileops", "File Ops", 2760, 5640, 855, 495, &Console::cmdfileops_Click);
-    addKey(form, "cmdsetup", "Setup", 5520, 5640, 855, 495, &Console::cmdsetup_Click);
-    addKey(form, "cmdinterrupt", "Interrupt", 7560, 5640, 855, 495, &Console::cmdinterrupt_Click);
+    addKey(form, "calibrateKey", "Calibrate", 360, 5040, 855, 495, press(PanelKey::Calibrate));
+    addKey(form, "trackKey", "Track", 360, 5640, 855, 495, press(PanelKey::Track));
+    addKey(form, "displayKey", "Display", 2760, 5040, 855, 495, press(PanelKey::Display));
+    addKey(form, "fileOpsKey", "File Ops", 2760, 5640, 855, 495, press(PanelKey::FileOps));
+    addKey(form, "setupKey", "Setup", 5520, 5640, 855, 495, press(PanelKey::Setup));
+    addKey(form, "interruptKey", "Interrupt", 7560, 5640, 855, 495, press(PanelKey::Interrupt));
 
     // The text boxes only show; with no control taking the keyboard, Space and Enter press
     // nothing and the arrow keys reach the window.
@@ -369,7 +370,7 @@ void frmKYRdriver::buildPanel(QWidget* form) {
         auto* w = qobject_cast<QWidget*>(child);
         if (w == nullptr) continue;
         Anchor anchor = Anchor::Panel;
-        if (w == Picdata)
+        if (w == pictureArea)
             anchor = Anchor::Picture;
         else if (w == headertxt)
             anchor = Anchor::Information;
@@ -379,7 +380,7 @@ void frmKYRdriver::buildPanel(QWidget* form) {
     }
 }
 
-QPushButton* frmKYRdriver::addKey(QWidget* form, const char* name, const char* caption, int left,
+QPushButton* MainWindow::addKey(QWidget* form, const char* name, const char* caption, int left,
                                   int top, int width, int height, Handler handler) {
     auto* b = new QPushButton(QString::fromLatin1(caption), form);
     b->setObjectName(QString::fromLatin1(name));
@@ -393,7 +394,7 @@ QPushButton* frmKYRdriver::addKey(QWidget* form, const char* name, const char* c
     return b;
 }
 
-QLabel* frmKYRdriver::addLabel(QWidget* form, const char* name, const QString& caption,
+QLabel* MainWindow::addLabel(QWidget* form, const char* name, const QString& caption,
                                const QRect& rect) {
     auto* l = new QLabel(caption, form);
     l->setObjectName(QString::fromLatin1(name));
@@ -404,7 +405,7 @@ QLabel* frmKYRdriver::addLabel(QWidget* form, const char* name, const QString& c
 
 // ---------------------------------------------------------------- layout
 
-int frmKYRdriver::informationHeightNeeded() const {
+int MainWindow::informationHeightNeeded() const {
     // The height of one laid-out line, as the text box itself lays them out.
     QTextLayout probe(QStringLiteral("Xg"), headertxt->font());
     probe.beginLayout();
@@ -417,7 +418,7 @@ int frmKYRdriver::informationHeightNeeded() const {
            2 * headertxt->frameWidth() + 1;
 }
 
-void frmKYRdriver::layoutForm() {
+void MainWindow::layoutForm() {
     const int dx = std::max(0, form_->width() - px(kFormWidth));
     const int dy = std::max(0, form_->height() - px(kFormHeight));
     const int rightColumn = px(kRightColumnTwips);
@@ -452,13 +453,13 @@ void frmKYRdriver::layoutForm() {
 
 // ---------------------------------------------------------------- menus
 
-QMenu* frmKYRdriver::addMenu(QMenu* parent, const char* name, const QString& caption) {
+QMenu* MainWindow::addMenu(QMenu* parent, const char* name, const QString& caption) {
     QMenu* m = parent != nullptr ? parent->addMenu(caption) : menuBar()->addMenu(caption);
     m->setObjectName(QString::fromLatin1(name));
     return m;
 }
 
-QAction* frmKYRdriver::addItem(QMenu* menu, const char* name, const QString& caption,
+QAction* MainWindow::addItem(QMenu* menu, const char* name, const QString& caption,
                                Handler handler, const QKeySequence& shortcut) {
     QAction* a = menu->addAction(caption);
     a->setObjectName(QString::fromLatin1(name));
@@ -467,114 +468,107 @@ QAction* frmKYRdriver::addItem(QMenu* menu, const char* name, const QString& cap
     return a;
 }
 
-void frmKYRdriver::addSeparator(QMenu* menu, const char* name) {
+void MainWindow::addSeparator(QMenu* menu, const char* name) {
     menu->addSeparator()->setObjectName(QString::fromLatin1(name));
 }
 
-void frmKYRdriver::buildMenus() {
-    QMenu* file = addMenu(nullptr, "mnufileio", QStringLiteral("&File I/O"));
-    addItem(file, "mnuload", QStringLiteral("&Load KYR  Frame from Disk"), &Console::mnuload_Click,
+void MainWindow::buildMenus() {
+    QMenu* file = addMenu(nullptr, "fileMenu", QStringLiteral("&File I/O"));
+    addItem(file, "loadImage", QStringLiteral("&Load KYR  Frame from Disk"), &Console::loadImage,
             QKeySequence(Qt::CTRL | Qt::Key_O));
-    addSeparator(file, "mnudummy");
-    addItem(file, "mnuCompSave", QStringLiteral("&Save KYR Frame to Disk in QUOR Format"),
-            &Console::mnuCompSave_Click, QKeySequence(Qt::CTRL | Qt::Key_S));
-    addItem(file, "mnubitmap", QStringLiteral("Save Displayed Image in &Bitmap Format"),
-            &Console::mnubitmap_Click);
-    addItem(file, "mnuexportfits", QStringLiteral("Export Image as &FITS"),
-            &Console::mnuexportfits_Click);
-    addItem(file, "mnuexportpng", QStringLiteral("Export Image as &PNG"),
-            &Console::mnuexportpng_Click);
-    addSeparator(file, "mnudummy2");
-    addItem(file, "mnuautosave", QStringLiteral("&Receive and Automatically Save Images"),
-            &Console::mnuautosave_Click);
-    addSeparator(file, "mnudummy3");
-    addItem(file, "mnuexit", QStringLiteral("E&xit"), &Console::mnuexit_Click,
+    addSeparator(file, "separator1");
+    addItem(file, "saveImage", QStringLiteral("&Save KYR Frame to Disk in QUOR Format"),
+            &Console::saveImageAs, QKeySequence(Qt::CTRL | Qt::Key_S));
+    addItem(file, "exportBitmap", QStringLiteral("Save Displayed Image in &Bitmap Format"),
+            &Console::exportBitmap);
+    addItem(file, "exportFits", QStringLiteral("Export Image as &FITS"),
+            &Console::exportFits);
+    addItem(file, "exportPng", QStringLiteral("Export Image as &PNG"),
+            &Console::exportPng);
+    addSeparator(file, "separator2");
+    addItem(file, "autoSave", QStringLiteral("&Receive and Automatically Save Images"),
+            &Console::startAutoSave);
+    addSeparator(file, "separator3");
+    addItem(file, "exit", QStringLiteral("E&xit"), &Console::quit,
             QKeySequence(Qt::CTRL | Qt::Key_Q));
 
-    QMenu* download = addMenu(nullptr, "mnudownload", QStringLiteral("&Download"));
-    addItem(download, "mnudownloadlight", QStringLiteral("Download &Screen Image"),
-            &Console::mnudownloadlight_Click, QKeySequence(Qt::Key_F5));
-    addItem(download, "mnuflashdownload", QStringLiteral("Download &All"),
-            &Console::mnuflashdownload_Click, QKeySequence(Qt::SHIFT | Qt::Key_F5));
-    addItem(download, "mnuabort", QStringLiteral("A&bort Download All"), &Console::mnuabort_Click);
+    QMenu* download = addMenu(nullptr, "downloadMenu", QStringLiteral("&Download"));
+    addItem(download, "downloadScreenImage", QStringLiteral("Download &Screen Image"),
+            &Console::downloadScreenImage, QKeySequence(Qt::Key_F5));
+    addItem(download, "downloadAll", QStringLiteral("Download &All"),
+            &Console::downloadAll, QKeySequence(Qt::SHIFT | Qt::Key_F5));
+    addItem(download, "abortDownloadAll", QStringLiteral("A&bort Download All"), &Console::abortDownloadAll);
 
-    QMenu* link = addMenu(nullptr, "mnulink", QStringLiteral("&Link"));
-    QMenu* baud = addMenu(link, "mnubaud", QStringLiteral("Set &Baud Rate"));
+    QMenu* link = addMenu(nullptr, "linkMenu", QStringLiteral("&Link"));
+    QMenu* baud = addMenu(link, "baudMenu", QStringLiteral("Set &Baud Rate"));
     speeds_ = new QActionGroup(this);
-    const std::pair<const char*, Handler> speedItems[] = {{"9600", &Console::mnu9600_Click},
-                                                          {"19200", &Console::mnu19200_Click},
-                                                          {"38400", &Console::mnu38400_Click},
-                                                          {"57600", &Console::mnu57600_Click},
-                                                          {"115200", &Console::mnu115200_Click}};
     const char* const speedCaptions[] = {"&9600 Baud", "1&9200 Baud", "&38400 Baud", "&57600 Baud",
                                          "&115200 Baud"};
-    for (std::size_t i = 0; i < std::size(speedItems); ++i) {
-        const QByteArray name = QByteArray("mnu") + speedItems[i].first;
-        QAction* a = addItem(baud, name.constData(), QString::fromLatin1(speedCaptions[i]),
-                             speedItems[i].second);
+    // The menu lists the speeds slowest first; its codes count from the fastest.
+    for (int i = 0; i < 5; ++i) {
+        const int code = 5 - i;
+        const QByteArray rate = QByteArray::number(kSpeeds[static_cast<std::size_t>(code)].rate);
+        QAction* a = addItem(baud, ("baud" + rate).constData(), QString::fromLatin1(speedCaptions[i]),
+                             [code](Console& c) { c.setBaudRate(code); });
         a->setCheckable(true);
-        a->setData(QString::fromLatin1(speedItems[i].first));
+        a->setData(QString::fromLatin1(rate));
         speeds_->addAction(a);
     }
-    const Handler establish[] = {
-        &Console::mnuestablishlink1_Click, &Console::mnuestablishlink2_Click,
-        &Console::mnuestablishlink3_Click, &Console::mnuestablishlink4_Click,
-        &Console::mnuestablishlink5_Click, &Console::mnuestablishlink6_Click};
     for (int n = 1; n <= 6; ++n) {
-        const QByteArray name = "mnuestablishlink" + QByteArray::number(n);
+        const QByteArray name = "establishLink" + QByteArray::number(n);
         addItem(link, name.constData(), QStringLiteral("Establish Link (COM&%1)").arg(n),
-                establish[n - 1]);
+                [n](Console& c) { c.establishLink(n); });
     }
 
-    QMenu* display = addMenu(nullptr, "mnudisplay", QStringLiteral("Dis&play"));
-    addItem(display, "mnucontrast", QStringLiteral("Adjust &Contrast"), &Console::mnucontrast_Click,
+    QMenu* display = addMenu(nullptr, "displayMenu", QStringLiteral("Dis&play"));
+    addItem(display, "adjustContrast", QStringLiteral("Adjust &Contrast"), &Console::adjustContrast,
             QKeySequence(Qt::CTRL | Qt::Key_B));
-    addItem(display, "mnuautocontrast", QStringLiteral("&Auto Contrast"),
-            &Console::mnuautocontrast_Click, QKeySequence(Qt::CTRL | Qt::Key_A));
-    addItem(display, "mnuautocontrastzscale", QStringLiteral("Auto Contrast (&zscale)"),
-            &Console::mnuautocontrastzscale_Click, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
+    addItem(display, "autoContrast", QStringLiteral("&Auto Contrast"),
+            &Console::autoContrast, QKeySequence(Qt::CTRL | Qt::Key_A));
+    addItem(display, "autoContrastZscale", QStringLiteral("Auto Contrast (&zscale)"),
+            &Console::autoContrastZscale, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
 
     buildViewMenu();
 
-    QMenu* process = addMenu(nullptr, "mnuprocess", QStringLiteral("P&rocess"));
-    addItem(process, "mnuflatfield", QStringLiteral("&Flat Field"), &Console::mnuflatfield_Click);
+    QMenu* process = addMenu(nullptr, "processMenu", QStringLiteral("P&rocess"));
+    addItem(process, "flatField", QStringLiteral("&Flat Field"), &Console::applyFlatField);
 
-    QMenu* edit = addMenu(nullptr, "mnuedit", QStringLiteral("&Edit Data"));
-    addItem(edit, "mnunote", QStringLiteral("&Note"), &Console::mnunote_Click);
-    addItem(edit, "mnufocallength", QStringLiteral("&Focal Length"),
-            &Console::mnufocallength_Click);
-    addItem(edit, "mnuaperturedia", QStringLiteral("&Aperture Diameter"),
-            &Console::mnuaperturedia_Click);
+    QMenu* edit = addMenu(nullptr, "editMenu", QStringLiteral("&Edit Data"));
+    addItem(edit, "note", QStringLiteral("&Note"), &Console::enterNote);
+    addItem(edit, "focalLength", QStringLiteral("&Focal Length"),
+            &Console::enterFocalLength);
+    addItem(edit, "apertureDiameter", QStringLiteral("&Aperture Diameter"),
+            &Console::enterApertureDiameter);
 
-    QMenu* units = addMenu(nullptr, "mnuunits", QStringLiteral("&Units"));
+    QMenu* units = addMenu(nullptr, "unitsMenu", QStringLiteral("&Units"));
     unitItems_ = new QActionGroup(this);
     unitItems_->addAction(
-        addItem(units, "mnuinches", QStringLiteral("&Inches"), &Console::mnuinches_Click));
-    unitItems_->addAction(addItem(units, "mnucentimeters", QStringLiteral("&Centimeters"),
-                                  &Console::mnucentimeters_Click));
+        addItem(units, "inches", QStringLiteral("&Inches"), &Console::useInches));
+    unitItems_->addAction(addItem(units, "centimeters", QStringLiteral("&Centimeters"),
+                                  &Console::useCentimeters));
     for (QAction* a : unitItems_->actions()) a->setCheckable(true);
 
-    QMenu* upload = addMenu(nullptr, "mnuUpload", QStringLiteral("Upl&oad"));
-    addItem(upload, "mnuUploadFile", QStringLiteral("&Upload New KYR Code at 115 KBaud"),
-            &Console::mnuUploadFile_Click);
+    QMenu* upload = addMenu(nullptr, "uploadMenu", QStringLiteral("Upl&oad"));
+    addItem(upload, "uploadFirmware", QStringLiteral("&Upload New KYR Code at 115 KBaud"),
+            &Console::uploadFirmware);
 
-    QMenu* log = addMenu(nullptr, "mnuLogData", QStringLiteral("Lo&g Data"));
-    QMenu* capture = addMenu(log, "mnuCapture2x24", QStringLiteral("&Capture 2x24 Text"));
-    addItem(capture, "mnuSetFileName", QStringLiteral("Set Text File &Name"),
-            &Console::mnuSetFileName_Click);
-    addItem(capture, "mnuStartCapture", QStringLiteral("&Start Data Capture"),
-            &Console::mnuStartCapture_Click);
-    addItem(capture, "mnuEndCapture", QStringLiteral("&End Data Capture"),
-            &Console::mnuEndCapture_Click);
+    QMenu* log = addMenu(nullptr, "logMenu", QStringLiteral("Lo&g Data"));
+    QMenu* capture = addMenu(log, "captureMenu", QStringLiteral("&Capture 2x24 Text"));
+    addItem(capture, "setCaptureFileName", QStringLiteral("Set Text File &Name"),
+            &Console::setCaptureFileName);
+    addItem(capture, "startCapture", QStringLiteral("&Start Data Capture"),
+            &Console::startCapture);
+    addItem(capture, "endCapture", QStringLiteral("&End Data Capture"),
+            &Console::endCapture);
 
     buildHelpMenu();
 
     // The device's arrow keys from the keyboard, as the panel's arrow buttons send them.
     const std::pair<const char*, std::pair<Qt::Key, Handler>> arrows[] = {
-        {"keyup", {Qt::Key_Up, &Console::cmdup_Click}},
-        {"keydown", {Qt::Key_Down, &Console::cmddown_Click}},
-        {"keyleft", {Qt::Key_Left, &Console::cmdleft_Click}},
-        {"keyright", {Qt::Key_Right, &Console::cmdright_Click}}};
+        {"keyup", {Qt::Key_Up, press(PanelKey::Up)}},
+        {"keydown", {Qt::Key_Down, press(PanelKey::Down)}},
+        {"keyleft", {Qt::Key_Left, press(PanelKey::Left)}},
+        {"keyright", {Qt::Key_Right, press(PanelKey::Right)}}};
     for (const auto& [name, keyAndHandler] : arrows) {
         auto* a = new QAction(this);
         a->setObjectName(QString::fromLatin1(name));
@@ -586,8 +580,8 @@ void frmKYRdriver::buildMenus() {
     }
 }
 
-void frmKYRdriver::buildViewMenu() {
-    QMenu* view = addMenu(nullptr, "mnuview", QStringLiteral("&View"));
+void MainWindow::buildViewMenu() {
+    QMenu* view = addMenu(nullptr, "viewMenu", QStringLiteral("&View"));
     auto item = [&](const char* name, const QString& caption, const QList<QKeySequence>& keys,
                     std::function<void()> act) {
         QAction* a = view->addAction(caption);
@@ -596,31 +590,31 @@ void frmKYRdriver::buildViewMenu() {
         connect(a, &QAction::triggered, this, std::move(act));
         return a;
     };
-    item("mnuzoomin", QStringLiteral("Zoom &In"),
+    item("zoomIn", QStringLiteral("Zoom &In"),
          {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)},
-         [this] { Picdata->zoomIn(); });
-    item("mnuzoomout", QStringLiteral("Zoom &Out"), {QKeySequence(Qt::CTRL | Qt::Key_Minus)},
-         [this] { Picdata->zoomOut(); });
-    zoomFit_ = item("mnuzoomfit", QStringLiteral("&Fit"), {QKeySequence(Qt::CTRL | Qt::Key_0)},
-                    [this] { Picdata->fit(); });
-    zoomOne_ = item("mnuzoom1", QStringLiteral("&1:1"), {QKeySequence(Qt::CTRL | Qt::Key_1)},
-                    [this] { Picdata->setZoom(1); });
+         [this] { pictureArea->zoomIn(); });
+    item("zoomOut", QStringLiteral("Zoom &Out"), {QKeySequence(Qt::CTRL | Qt::Key_Minus)},
+         [this] { pictureArea->zoomOut(); });
+    zoomFit_ = item("zoomFit", QStringLiteral("&Fit"), {QKeySequence(Qt::CTRL | Qt::Key_0)},
+                    [this] { pictureArea->fit(); });
+    zoomOne_ = item("zoomOne", QStringLiteral("&1:1"), {QKeySequence(Qt::CTRL | Qt::Key_1)},
+                    [this] { pictureArea->setZoom(1); });
     zoomFit_->setCheckable(true);
     zoomFit_->setChecked(true);
     zoomOne_->setCheckable(true);
     zoomOne_->setChecked(true);
-    connect(Picdata, &PictureArea::zoomChanged, this, [this](int zoom, bool fitting) {
+    connect(pictureArea, &PictureArea::zoomChanged, this, [this](int zoom, bool fitting) {
         zoomFit_->setChecked(fitting);
         zoomOne_->setChecked(zoom == 1);
     });
 
-    addSeparator(view, "mnudummy4");
+    addSeparator(view, "separator4");
     auto* stretches = new QActionGroup(this);
     const std::tuple<const char*, const char*, Stretch> kinds[] = {
-        {"mnustretchlinear", "&Linear", Stretch::Linear},
-        {"mnustretchsqrt", "&Square Root", Stretch::SquareRoot},
-        {"mnustretchlog", "L&ogarithmic", Stretch::Logarithmic},
-        {"mnustretchasinh", "&Asinh", Stretch::Asinh}};
+        {"stretchLinear", "&Linear", Stretch::Linear},
+        {"stretchSqrt", "&Square Root", Stretch::SquareRoot},
+        {"stretchLog", "L&ogarithmic", Stretch::Logarithmic},
+        {"stretchAsinh", "&Asinh", Stretch::Asinh}};
     for (const auto& [name, caption, stretch] : kinds) {
         const Stretch s = stretch;
         QAction* a = item(name, QString::fromLatin1(caption), {}, [this, s] { setStretch(s); });
@@ -630,18 +624,18 @@ void frmKYRdriver::buildViewMenu() {
     }
 }
 
-void frmKYRdriver::buildHelpMenu() {
-    QMenu* help = addMenu(nullptr, "mnuhelp", QStringLiteral("&Help"));
+void MainWindow::buildHelpMenu() {
+    QMenu* help = addMenu(nullptr, "helpMenu", QStringLiteral("&Help"));
     QAction* keys = help->addAction(QStringLiteral("&Keyboard Shortcuts"));
-    keys->setObjectName(QStringLiteral("mnushortcuts"));
+    keys->setObjectName(QStringLiteral("shortcuts"));
     keys->setShortcut(QKeySequence(Qt::Key_F1));
-    connect(keys, &QAction::triggered, this, &frmKYRdriver::showShortcuts);
+    connect(keys, &QAction::triggered, this, &MainWindow::showShortcuts);
     QAction* about = help->addAction(QStringLiteral("&About"));
-    about->setObjectName(QStringLiteral("mnuabout"));
-    connect(about, &QAction::triggered, this, &frmKYRdriver::showAbout);
+    about->setObjectName(QStringLiteral("about"));
+    connect(about, &QAction::triggered, this, &MainWindow::showAbout);
 }
 
-void frmKYRdriver::showShortcuts() {
+void MainWindow::showShortcuts() {
     QString rows;
     for (const auto& [keys, what] : kShortcuts)
         rows += QStringLiteral("<tr><td><b>%1</b>&nbsp;&nbsp;</td><td>%2</td></tr>")
@@ -653,12 +647,12 @@ void frmKYRdriver::showShortcuts() {
     box.exec();
 }
 
-void frmKYRdriver::showAbout() {
+void MainWindow::showAbout() {
     QMessageBox::about(this, tr("About"),
                        QString::fromLatin1(kAboutText).arg(QString::fromLatin1(projectVersion())));
 }
 
-void frmKYRdriver::buildStatusBar() {
+void MainWindow::buildStatusBar() {
     QStatusBar* bar = statusBar();
     bar->setSizeGripEnabled(true);
     progress_ = new QProgressBar(this);
@@ -686,9 +680,9 @@ void frmKYRdriver::buildStatusBar() {
 
 // ---------------------------------------------------------------- events
 
-void frmKYRdriver::run(Handler handler) {
+void MainWindow::run(Handler handler) {
     if (console_.terminated()) return;
-    (console_.*handler)();
+    handler(console_);
     if (console_.terminated()) {
         close();
         return;
@@ -696,32 +690,32 @@ void frmKYRdriver::run(Handler handler) {
     // A preview the console did not replace (the dialog's values were refused) goes.
     if (previewShown_) {
         previewShown_ = false;
-        if (console_.display.imageShown) Picdata->setPicture(console_.display.picture);
+        if (console_.display.imageShown) pictureArea->setPicture(console_.display.picture);
     }
     refreshState();
 }
 
-void frmKYRdriver::closeEvent(QCloseEvent* event) {
-    if (!console_.terminated()) console_.Form_Unload();
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (!console_.terminated()) console_.shutdown();
     contrast_->hide();
     event->accept();
 }
 
-bool frmKYRdriver::eventFilter(QObject* watched, QEvent* event) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == form_ && event->type() == QEvent::MouseMove && !console_.terminated())
-        console_.Form_MouseMove();
+        console_.pointerLeftPicture();
     return QMainWindow::eventFilter(watched, event);
 }
 
-void frmKYRdriver::pictureMouseMove(float x, float y) {
+void MainWindow::pictureMouseMove(float x, float y) {
     if (console_.terminated()) return;
-    console_.Picdata_MouseMove(x, y);
+    console_.readOutPixelAt(x, y);
     pointerX_ = x;
     pointerY_ = y;
     showPointerFields();
 }
 
-void frmKYRdriver::showPointerFields() {
+void MainWindow::showPointerFields() {
     // The same pixel in a field of its own, and the star under the pointer.
     const Console& c = console_;
     const Readout r = pixelReadout(pointerX_, pointerY_, c.display.displayOffsetX,
@@ -748,7 +742,7 @@ void frmKYRdriver::showPointerFields() {
     }
 }
 
-void frmKYRdriver::previewContrast(std::int32_t background, std::int32_t range) {
+void MainWindow::previewContrast(std::int32_t background, std::int32_t range) {
     const Console& c = console_;
     if (!c.display.imageShown) return;
     const bool flat = c.flat.showFlat;
@@ -757,22 +751,22 @@ void frmKYRdriver::previewContrast(std::int32_t background, std::int32_t range) 
     const RenderResult drawn = renderPicture(flat ? c.flat.flatData : c.image.imageData,
                                              flat ? c.flat.flatWidth : c.image.imageWidth,
                                              flat ? c.flat.flatHeight : c.image.imageHeight, lut);
-    Picdata->setPicture(drawn.picture);
+    pictureArea->setPicture(drawn.picture);
     previewShown_ = true;
 }
 
-void frmKYRdriver::setStretch(Stretch stretch) {
+void MainWindow::setStretch(Stretch stretch) {
     if (console_.terminated()) return;
     console_.display.stretch = stretch;
     // Only a picture on show is drawn again: the first look stays as it was.
     if (console_.display.imageShown) console_.renderImage();
 }
 
-void frmKYRdriver::refreshState() {
+void MainWindow::refreshState() {
     const bool metric = console_.header.unitsMetric;
     unitsField_->setText(metric ? tr("Centimeters") : tr("Inches"));
-    findChild<QAction*>(QStringLiteral("mnucentimeters"))->setChecked(metric);
-    findChild<QAction*>(QStringLiteral("mnuinches"))->setChecked(!metric);
+    findChild<QAction*>(QStringLiteral("centimeters"))->setChecked(metric);
+    findChild<QAction*>(QStringLiteral("inches"))->setChecked(!metric);
     if (console_.files.autoSaveOn)
         saveField_->setText(
             tr("Auto-save on, next %1")
@@ -787,19 +781,19 @@ void frmKYRdriver::refreshState() {
     }
 }
 
-void frmKYRdriver::showProgress(int value, int maximum, const QString& format) {
+void MainWindow::showProgress(int value, int maximum, const QString& format) {
     progress_->setRange(0, std::max(maximum, 1));
     progress_->setValue(std::clamp(value, 0, std::max(maximum, 1)));
     progress_->setFormat(format);
     progress_->show();
 }
 
-void frmKYRdriver::hideProgress() {
+void MainWindow::hideProgress() {
     progress_->hide();
     progress_->reset();
 }
 
-void frmKYRdriver::showPortField(int commPort) {
+void MainWindow::showPortField(int commPort) {
     QString text = QStringLiteral("COM%1").arg(commPort);
     if (portNames_) {
         const std::string path = portNames_(commPort);
@@ -808,45 +802,45 @@ void frmKYRdriver::showPortField(int commPort) {
     portField_->setText(text);
 }
 
-void frmKYRdriver::linkEstablished() {
+void MainWindow::linkEstablished() {
     linkField_->setText(tr("Linked"));
 }
 
-void frmKYRdriver::linkLost() {
+void MainWindow::linkLost() {
     linkField_->setText(tr("Link lost"));
     hideProgress();
     allImages_ = 0;
 }
 
-void frmKYRdriver::linkRequested(int commPort) {
+void MainWindow::linkRequested(int commPort) {
     showPortField(commPort);
     linkField_->setText(tr("Not linked"));
 }
 
-void frmKYRdriver::portOpenFailed(int commPort) {
+void MainWindow::portOpenFailed(int commPort) {
     showPortField(commPort);
     linkField_->setText(tr("Port not open"));
 }
 
-void frmKYRdriver::lineSettingsApplied(const std::string& settings) {
+void MainWindow::lineSettingsApplied(const std::string& settings) {
     lineSettings_ = settings;
     lineField_->setText(QString::fromStdString(settings));
     const QString speed = QString::fromStdString(settings.substr(0, settings.find(',')));
     for (QAction* a : speeds_->actions()) a->setChecked(a->data().toString() == speed);
 }
 
-void frmKYRdriver::lineSettingsRefused(const std::string&) {
+void MainWindow::lineSettingsRefused(const std::string&) {
     // The settings in force stay checked.
     lineSettingsApplied(lineSettings_);
 }
 
-void frmKYRdriver::headerAccepted(int, const ImageHeader& header) {
+void MainWindow::headerAccepted(int, const ImageHeader& header) {
     // The new image replaces the old one from the top as its rows come in.
     forgetArrivedRows();
     liveWidth_ = header.hdrWidth;
     liveHeight_ = header.hdrHeight;
     live_ = Picture{};
-    Picdata->setPicture(live_);
+    pictureArea->setPicture(live_);
     const QString rows = tr("row %v of %m");
     showProgress(0, header.hdrHeight,
                  allImages_ > 0 ? tr("Image %1 of %2: ").arg(allDone_ + 1).arg(allImages_) + rows
@@ -854,11 +848,11 @@ void frmKYRdriver::headerAccepted(int, const ImageHeader& header) {
     refreshState();
 }
 
-void frmKYRdriver::headerRefused(int, const std::string&) {
+void MainWindow::headerRefused(int, const std::string&) {
     hideProgress();
 }
 
-void frmKYRdriver::rowReceived(int row, int, int) {
+void MainWindow::rowReceived(int row, int, int) {
     // The console asks for the next row after this returns: the row is drawn once that
     // request is out, so the drawing adds nothing to the exchange.
     firstArrived_ = firstArrived_ == 0 ? row : std::min(firstArrived_, row);
@@ -866,24 +860,24 @@ void frmKYRdriver::rowReceived(int row, int, int) {
     if (!arrivedRows_->isActive()) arrivedRows_->start();
 }
 
-void frmKYRdriver::drawArrivedRows() {
+void MainWindow::drawArrivedRows() {
     if (firstArrived_ == 0) return;
     const DisplaySettings& d = console_.display;
     liveLut_.update(d.background, d.range, d.stretch);
     drawPictureRows(live_, console_.image.imageData, liveWidth_, liveHeight_, firstArrived_,
                     lastArrived_, liveLut_);
     const int offset = displayOffset(live_.height, liveHeight_) - 1;
-    Picdata->setPictureRows(live_, firstArrived_ + offset, lastArrived_ + offset);
+    pictureArea->setPictureRows(live_, firstArrived_ + offset, lastArrived_ + offset);
     progress_->setValue(std::min(lastArrived_, progress_->maximum()));
     forgetArrivedRows();
 }
 
-void frmKYRdriver::forgetArrivedRows() {
+void MainWindow::forgetArrivedRows() {
     firstArrived_ = lastArrived_ = 0;
     arrivedRows_->stop();
 }
 
-void frmKYRdriver::imageComplete(int) {
+void MainWindow::imageComplete(int) {
     forgetArrivedRows();  // the whole image is on show
     if (allImages_ > 0)
         ++allDone_;
@@ -895,103 +889,103 @@ void frmKYRdriver::imageComplete(int) {
     showPointerFields();
 }
 
-void frmKYRdriver::transferFailed() {
+void MainWindow::transferFailed() {
     hideProgress();
     allImages_ = 0;
 }
 
-void frmKYRdriver::downloadAllStarted(int images) {
+void MainWindow::downloadAllStarted(int images) {
     allImages_ = images;
     allDone_ = 0;
 }
 
-void frmKYRdriver::downloadAllFinished(int) {
+void MainWindow::downloadAllFinished(int) {
     allImages_ = 0;
     hideProgress();
     refreshState();
 }
 
-void frmKYRdriver::fileWritten(FileKind, const std::string&) {
+void MainWindow::fileWritten(FileKind, const std::string&) {
     refreshState();
 }
 
-void frmKYRdriver::fileRefused(FileKind, const std::string&, FileRefusal, const std::string&) {
+void MainWindow::fileRefused(FileKind, const std::string&, FileRefusal, const std::string&) {
     refreshState();
 }
 
-void frmKYRdriver::fileLoaded(const std::string&) {
+void MainWindow::fileLoaded(const std::string&) {
     refreshState();
 }
 
-void frmKYRdriver::uploadStarted() {
+void MainWindow::uploadStarted() {
     showProgress(0, 1, tr("Page %v of %m"));
 }
 
-void frmKYRdriver::uploadRefused(const std::string&) {
+void MainWindow::uploadRefused(const std::string&) {
     hideProgress();
 }
 
-void frmKYRdriver::uploadProgress(int page, int pages) {
+void MainWindow::uploadProgress(int page, int pages) {
     showProgress(page, pages, tr("Page %v of %m"));
 }
 
-void frmKYRdriver::uploadDone() {
+void MainWindow::uploadDone() {
     hideProgress();
 }
 
-void frmKYRdriver::captureRecord(int recordNumber) {
+void MainWindow::captureRecord(int recordNumber) {
     captureField_->setText(tr("Capture: %1 records").arg(recordNumber));
     captureField_->show();
 }
 
 // ---------------------------------------------------------------- Ui
 
-void frmKYRdriver::setStatusText(const std::string& text) {
+void MainWindow::setStatusText(const std::string& text) {
     PCtext->setPlainText(fromUiText(text));
 }
 
-void frmKYRdriver::repaintStatus() {
+void MainWindow::repaintStatus() {
     PCtext->viewport()->repaint();
 }
 
-void frmKYRdriver::setDisplayText(const std::string& text) {
+void MainWindow::setDisplayText(const std::string& text) {
     KYRText->setPlainText(fromUiText(text));
 }
 
-void frmKYRdriver::repaintDisplay() {
+void MainWindow::repaintDisplay() {
     KYRText->viewport()->repaint();
 }
 
-void frmKYRdriver::setHeaderText(const std::string& text) {
+void MainWindow::setHeaderText(const std::string& text) {
     headertxt->setPlainText(fromUiText(text));
     headertxt->verticalScrollBar()->setValue(0);
     layoutForm();  // a longer text may take more of the room
 }
 
-void frmKYRdriver::showPicture(const Picture& picture) {
+void MainWindow::showPicture(const Picture& picture) {
     previewShown_ = false;
-    Picdata->setPicture(picture);
+    pictureArea->setPicture(picture);
 }
 
-void frmKYRdriver::setMousePointer(MousePointer pointer) {
+void MainWindow::setMousePointer(MousePointer pointer) {
     if (pointer == MousePointer::Crosshair)
         setCursor(Qt::CrossCursor);
     else
         unsetCursor();
 }
 
-void frmKYRdriver::setTurboFace(bool on) {
-    cmdturbo->setStyleSheet(turboStyle(on));
+void MainWindow::setTurboFace(bool on) {
+    turboKey->setStyleSheet(turboStyle(on));
 }
 
-void frmKYRdriver::setProgress(int, int) {}
+void MainWindow::setProgress(int, int) {}
 
-void frmKYRdriver::showMessage(const std::string& text) {
+void MainWindow::showMessage(const std::string& text) {
     QMessageBox box(QMessageBox::NoIcon, windowTitle(), fromUiText(text), QMessageBox::Ok, this);
     box.exec();
 }
 
-std::string frmKYRdriver::prompt(const std::string& text, const std::string& title,
+std::string MainWindow::prompt(const std::string& text, const std::string& title,
                                  const std::string& defaultAnswer) {
     QInputDialog dlg(this);
     dlg.setInputMode(QInputDialog::TextInput);
@@ -1008,7 +1002,7 @@ std::string frmKYRdriver::prompt(const std::string& text, const std::string& tit
     return toUiText(dlg.textValue());
 }
 
-std::string frmKYRdriver::runFileDialog(const FileDialogRequest& request) {
+std::string MainWindow::runFileDialog(const FileDialogRequest& request) {
     const QStringList filters = qtNameFilters(request.filter);
     QString selected;
     const int index = request.filterIndex - 1;
@@ -1024,7 +1018,7 @@ std::string frmKYRdriver::runFileDialog(const FileDialogRequest& request) {
     return QFile::encodeName(name).toStdString();
 }
 
-void frmKYRdriver::showContrastDialog(std::string& background, std::string& range) {
+void MainWindow::showContrastDialog(std::string& background, std::string& range) {
     contrast_->setImage(&console_.image.imageData, console_.image.imageWidth,
                         console_.image.imageHeight);
     contrast_->edit(background, range);
