@@ -91,6 +91,14 @@ public:
     void downloadScreenImage();
     void downloadAll();
     void abortDownloadAll();
+    // For a camera on the console: the screen image's header alone (the transfer then waits
+    // for downloadWindow or abortTransfer); rows firstRow.. and columns firstColumn.. of that
+    // image, in device coordinates, cut to the image (the header record then describes the
+    // window); the end of whatever transfer runs: nothing more is asked, late answers are
+    // dropped and the device is told the transfer is over.
+    void requestScreenHeader();
+    void downloadWindow(int firstRow, int rows, int firstColumn, int columns);
+    void abortTransfer();
     // The row decoders return false when the row's codes do not fit its payload (a bad row).
     bool decodeCompressedRow();
     bool decodeRawRow();
@@ -196,6 +204,11 @@ private:
     void handleFlashDownloadNotice();
     void handleBufferReport();
     DispatchResult handleImageHeader();
+    // A good header that was asked for alone.
+    DispatchResult acceptHeaderOnly();
+    // The row at the front into `row` of a window, cut from a whole row where the device
+    // sent one.
+    bool decodeWindowRow(bool raw, std::span<std::int16_t> row);
     void handleImageRow();
     void completeImage();
     // The image file, then its track list and mosaic data where the image has them.

@@ -36,6 +36,8 @@ void Console::endDownloadAll() {
 }
 
 void Console::startHeaderRequest(int buffer) {
+    download.headerOnly = false;
+    download.window = {};
     download.awaitingHeader = true;
     restartReplyTimer(link.replyTimeout);
     download.imageBufferNumber = static_cast<std::int16_t>(buffer);
@@ -118,6 +120,7 @@ DispatchResult Console::handleImageHeader() {
         events_->headerRefused(download.imageBufferNumber, "");
         return DispatchResult::EndEvent;
     }
+    if (download.headerOnly) return acceptHeaderOnly();
     image.imageData.recreate(header.hdrWidth, header.hdrHeight);
     download.currentRow = header.hdrFirstRow;
     download.requestFirstColumn = header.hdrFirstColumn;

@@ -33,6 +33,7 @@ bool Console::decodeCompressedRow() {
     if (download.currentRow == kAuxRow) return false;
     const auto row = image.imageData.row(download.currentRow - header.hdrFirstRow + 1);
     if (row.empty()) return false;
+    if (download.window.active) return decodeWindowRow(false, row);
     return decodeCompressedRowPayload(rx.payloadBytes(), header.hdrWidth, row);
 }
 
@@ -40,6 +41,7 @@ bool Console::decodeRawRow() {
     if (download.currentRow == kAuxRow) return decodeAuxRowPayload(rx.payloadBytes(), image.auxData);
     const auto row = image.imageData.row(download.currentRow - header.hdrFirstRow + 1);
     if (row.empty()) return false;
+    if (download.window.active) return decodeWindowRow(true, row);
     return decodeRawRowPayload(rx.payloadBytes(), header.hdrWidth, row);
 }
 

@@ -26,6 +26,15 @@ struct DownloadState {
     bool receivingRows = false;
     // Images completed in the Download All under way; -1 when none is under way.
     int downloadAllImages = -1;
+    // The header asked for is all that is wanted: the rows wait for downloadWindow.
+    bool headerOnly = false;
+    // Only part of the image is fetched (a camera's sub-frame): the columns of the device's
+    // whole rows, since a device that ignores the requested columns sends those.
+    struct Window {
+        bool active = false;
+        std::int16_t rowFirstColumn = 0;
+        std::int16_t rowWidth = 0;
+    } window;
 };
 
 }  // namespace kyr

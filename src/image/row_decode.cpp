@@ -15,25 +15,29 @@ bool rowFits(int width, std::span<std::int16_t> row) {
 
 }  // namespace
 
-bool decodeCompressedRowPayload(std::span<const std::uint8_t> payload, int width,
-                                std::span<std::int16_t> row) {
-    if (!rowFits(width, row) || payload.size() < 2) return false;
-    const std::size_t n = static_cast<std::size_t>(width);
+std::optional<std::size_t> compressedRowLength(std::span<const std::uint8_t> payload, int width) {
+    if (width < 1 || payload.size() < 2) return std::nullopt;
     const std::size_t size = payload.size();
-
-    // First walk the codes only, so that a truncated row leaves the image untouched.
     std::size_t at = 2;
-    for (std::size_t c = 1; c < n; ++c) {
-        if (at >= size) return false;
+    for (int c = 1; c < width; ++c) {
+        if (at >= size) return std::nullopt;
         at += payload[at] < 0x80 ? 1 : 2;
     }
-    if (at > size) return false;
+    if (at > size) return std::nullopt;
+    return at;
+}
+
+bool decodeCompressedRowPayload(std::span<const std::uint8_t> payload, int width,
+                                std::span<std::int16_t> row) {
+    // First walk the codes only, so that a truncated row leaves the image untouched.
+    if (!rowFits(width, row) || !compressedRowLength(payload, width)) return false;
+    const std::size_t n = static_cast<std::size_t>(width);
 
     // The running value is unwrapped: deltas apply to it, the cells get its low 16 bits.
     // Even 32767 two-byte deltas of 8191 stay far inside 32 bits.
     std::int32_t value = readLe16(payload, 0);
     row[0] = PixelArray::toCell(value);
-    at = 2;
+    std::size_t at = 2;
     for (std::size_t c = 1; c < n; ++c) {
         const std::uint8_t b = payload[at];
         if (b < 0x40) {

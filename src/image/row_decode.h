@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 namespace kyr {
@@ -12,6 +13,10 @@ namespace kyr {
 // `row` holds fewer than width cells.
 bool decodeCompressedRowPayload(std::span<const std::uint8_t> payload, int width,
                                 std::span<std::int16_t> row);
+
+// The bytes a compressed row of `width` pixels takes at the front of `payload` (the first
+// pixel and width - 1 codes); nullopt when they do not fit or width < 1.
+std::optional<std::size_t> compressedRowLength(std::span<const std::uint8_t> payload, int width);
 
 // An uncompressed row: width LE16 samples. False (row untouched) when the payload holds
 // fewer than 2 * width bytes or `row` is too short; extra bytes are ignored.
