@@ -31,6 +31,7 @@ void usage(std::FILE* f) {
         "  --drop R         chance of a lost header, row or page acknowledge\n"
         "  --split          deliver answers in small random pieces\n"
         "  --raw-rows       answer row requests uncompressed (type 5)\n"
+        "  --whole-rows     answer row requests with whole rows, whatever the columns asked\n"
         "  --buffers LIST   filled flash buffers, e.g. 0,3,7 or none (default 0,1,2,3,4)\n"
         "  --idle-updates   the main screen refreshes its sensor reading every 2 s when idle\n"
         "  --verbose        report connections on standard error\n"
@@ -77,6 +78,8 @@ int main(int argc, char** argv) {
             sim.faults.split = true;
         } else if (a == "--raw-rows") {
             sim.rawRows = true;
+        } else if (a == "--whole-rows") {
+            sim.wholeRows = true;
         } else if (a == "--idle-updates") {
             serveOptions.idleUpdates = true;
         } else if (a == "--verbose") {

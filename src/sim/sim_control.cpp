@@ -52,11 +52,13 @@ const char* controlHelp() {
            "  flash             announce a flash download (type 1)\n"
            "  link              ask the console for a link (type 255)\n"
            "  nak               send \"did not understand\" (type 21)\n"
+           "  new-image         take a new screen image (new time, new pixels)\n"
            "  display TEXT      show TEXT (48 characters; '|' starts the second line)\n"
            "  refresh           send the panel's current display again\n"
            "  idle              one idle tick (sensor drift; the main screen updates)\n"
            "  buffers LIST      filled buffers, e.g. 0,3,7 or none\n"
            "  raw-rows on|off   answer row requests uncompressed (type 5)\n"
+           "  whole-rows on|off answer row requests with whole rows, whatever the columns\n"
            "  junk R | corrupt R | drop R   fault rates, 0 <= R < 1\n"
            "  split on|off      deliver answers in small random pieces\n"
            "  status            what the device has seen (keys, save acks, upload)\n"
@@ -123,6 +125,7 @@ std::string statusReport(const SimDevice& d) {
     out += "faults: junk=" + rateText(f.junkRate) + " corrupt=" + rateText(f.corruptRate) +
            " drop=" + rateText(f.dropRate) + " split=" + (f.split ? "on" : "off") +
            " raw-rows=" + (d.options().rawRows ? "on" : "off") +
+           " whole-rows=" + (d.options().wholeRows ? "on" : "off") +
            " dropped=" + std::to_string(s.answersDropped) +
            " corrupted=" + std::to_string(s.answersCorrupted) +
            " junk-bursts=" + std::to_string(s.junkBursts) + "\n";
@@ -142,6 +145,7 @@ ControlReply runControlCommand(SimDevice& d, const std::string& line) {
     if (cmd == "flash") return d.announceFlashDownload(), ok();
     if (cmd == "link") return d.requestLink(), ok();
     if (cmd == "nak") return d.sendDidNotUnderstand(), ok();
+    if (cmd == "new-image") return d.takeScreenImage(), ok();
     if (cmd == "refresh") return d.sendDisplay(), ok();
     if (cmd == "idle") return d.idleTick(), ok();
     if (cmd == "status") return ok(statusReport(d));
@@ -169,6 +173,12 @@ ControlReply runControlCommand(SimDevice& d, const std::string& line) {
         bool v;
         if (!parseOnOff(arg, v)) return error("raw-rows: give on or off");
         d.setRawRows(v);
+        return ok();
+    }
+    if (cmd == "whole-rows") {
+        bool v;
+        if (!parseOnOff(arg, v)) return error("whole-rows: give on or off");
+        d.setWholeRows(v);
         return ok();
     }
     if (cmd == "split") {

@@ -270,6 +270,13 @@ void SimDevice::sendDidNotUnderstand() {
     emit(DevicePacket::NotUnderstood, {}, false);
 }
 
+void SimDevice::takeScreenImage() {
+    const std::string before = displayText();
+    menu_.takeImage();
+    refreshScreenImage();
+    if (displayText() != before) sendDisplay();
+}
+
 // ---------------------------------------------------------------- images
 
 bool SimDevice::setFilledBuffers(const std::vector<int>& buffers) {
@@ -322,7 +329,7 @@ void SimDevice::handleHeaderRequest(int buffer) {
 void SimDevice::handleRowRequest(std::uint8_t type, std::span<const std::uint8_t> p) {
     const int row = readLe16(p, 0);
     const int first = readLe16(p, 2);
-    const int count = readLe16(p, 4);
+    int count = readLe16(p, 4);
     const SimImage& img = image(p[6]);
     if (row == kExtraRow) {
         // The extra data row goes out whole and uncompressed, whatever columns were asked.
@@ -331,7 +338,8 @@ void SimDevice::handleRowRequest(std::uint8_t type, std::span<const std::uint8_t
     }
     const SimHeader& h = img.header;
     const int r = row - h.firstRow;
-    const int c = first - h.firstColumn;
+    const int c = options_.wholeRows ? 0 : first - h.firstColumn;
+    if (options_.wholeRows && !img.empty()) count = h.width;
     if (img.empty() || r < 0 || r >= h.height || c < 0 || count < 1 || c + count > h.width) {
         ++stats_.unknownPackets;
         emitNak();

@@ -34,6 +34,8 @@ struct SimOptions {
     std::uint64_t seed = 1;
     std::vector<int> filledBuffers{0, 1, 2, 3, 4};
     bool rawRows = false;  // answer row requests uncompressed (type 5)
+    // Answer a row request with the whole row, whatever columns it asked for.
+    bool wholeRows = false;
     FaultSettings faults;
 };
 
@@ -71,6 +73,9 @@ class SimDevice {
     void announceFlashDownload();            // type 1
     void requestLink();                      // type 255
     void sendDidNotUnderstand();             // type 21
+    // A new screen image with the panel's settings of the moment (new time, new pixels), as
+    // the Image key takes one; the display changes only where it shows the frame number.
+    void takeScreenImage();
     void sendDisplay();                      // type 9 with the current panel text
     void showText(const std::string& text);  // type 9 with a text of its own (48 characters)
     // Called now and then while idle: the sensor temperature drifts, and the main screen
@@ -82,6 +87,7 @@ class SimDevice {
     bool setFilledBuffers(const std::vector<int>& buffers);
     std::vector<int> filledBuffers() const;
     void setRawRows(bool raw) { options_.rawRows = raw; }
+    void setWholeRows(bool whole) { options_.wholeRows = whole; }
     void setFaults(const FaultSettings& f) { options_.faults = f; }
     const SimOptions& options() const { return options_; }
 

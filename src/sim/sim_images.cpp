@@ -243,7 +243,12 @@ SimImage makeScreenImage(std::uint64_t seed, const ScreenSettings& s) {
     h.payloadLength = 44;
     h.filterCode = static_cast<std::uint8_t>(s.filterCode);
     h.egainHundredths = 230 * std::max(1, s.gain);
-    h.minute = (h.minute + s.frame) % 60;
+    // Each frame a little later than the one before, by more than its exposure.
+    const int later = s.frame * (s.exposureHundredths / 100 + 5);
+    const int clock = ((h.hour * 60 + h.minute) * 60 + h.second + later) % 86400;
+    h.hour = clock / 3600;
+    h.minute = clock / 60 % 60;
+    h.second = clock % 60;
     h.frameNumber = static_cast<std::uint32_t>(s.frame);
     return starFieldImage(rng, h, 90, 4);
 }

@@ -71,6 +71,12 @@ std::string SimMenu::valueText(Param p) const {
     }
 }
 
+void SimMenu::takeImage() {
+    ++frame_;
+    if (screen_ == Screen::Mode && modeTitle_ == "IMAGE")
+        setMode("IMAGE", "Frame " + std::to_string(frame_) + " on screen");
+}
+
 void SimMenu::setMode(const std::string& title, const std::string& info) {
     screen_ = Screen::Mode;
     modeTitle_ = title;
@@ -99,7 +105,7 @@ bool SimMenu::press(std::uint16_t mask) {
             return true;
         case keys::Image:
             mode_ = "Image";
-            ++frame_;
+            takeImage();
             setMode("IMAGE", "Frame " + std::to_string(frame_) + " on screen");
             return true;
         case keys::Monitor:

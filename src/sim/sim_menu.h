@@ -40,6 +40,8 @@ class SimMenu {
     void linkRequested();
     // Idle sensor drift (hundredths of a degree) and one second of the clock.
     void idleTick(int temperatureStep);
+    // A new screen image, as the Image key takes it, without leaving the current screen.
+    void takeImage();
 
     Screen screen() const { return screen_; }
     const std::string& modeName() const { return mode_; }

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "sim/sim_device.h"
+#include "sim/sim_control.h"
 #include "sim_test_util.h"
 
 namespace kyr::sim::test {
@@ -178,6 +179,40 @@ TEST(SimImages, RawRowsAndPartialRows) {
           rowRequest(50, 60, 201, 0), rowRequest(50, 60, 0, 0), rowRequest(50, 60, 200, 8)}) {
         EXPECT_EQ(onlyFrame(c, bad).type, 21);
     }
+}
+
+TEST(SimImages, NewScreenImageOnlyWhenTakenAndWholeRowsOnRequest) {
+    SimDevice d;
+    d.receive(linkRequest(1));
+    d.takeOutput();
+    const SimImage first = d.image(31);
+    // Asking changes nothing: the same header and pixels every time.
+    const DecodedHeader h0 = decodeHeader(onlyFrame(d, headerRequest(31)).payload);
+    EXPECT_EQ(decodeHeader(onlyFrame(d, headerRequest(31)).payload).timeText, h0.timeText);
+    EXPECT_EQ(d.image(31).pixels, first.pixels);
+
+    // Told to take one: a later time, new pixels; the main screen does not change.
+    EXPECT_EQ(runControlCommand(d, "new-image").text, "ok\n");
+    EXPECT_TRUE(d.takeOutput().empty());
+    const DecodedHeader h1 = decodeHeader(onlyFrame(d, headerRequest(31)).payload);
+    EXPECT_EQ(h0.timeText, "02:43:59");
+    EXPECT_EQ(h1.timeText, "02:44:06");  // 2.5 s exposure and 5 s more
+    EXPECT_EQ(h1.dateText, h0.dateText);
+    EXPECT_NE(d.image(31).pixels, first.pixels);
+    // On the Image screen its frame number follows.
+    d.receive(keyPress(keys::Image));
+    d.takeOutput();
+    EXPECT_EQ(runControlCommand(d, "new-image").text, "ok\n");
+    EXPECT_NE(d.displayText().find("Frame 3 on screen"), std::string::npos) << d.displayText();
+    EXPECT_EQ(splitFrames(d.takeOutput()).size(), 1u);
+
+    // A device that ignores the columns asked for sends the whole row.
+    EXPECT_EQ(runControlCommand(d, "whole-rows on").text, "ok\n");
+    const Frame f = onlyFrame(d, rowRequest(57, 70, 5, 31, 5));
+    ASSERT_EQ(f.type, 5);
+    const auto raw = decodeRaw(f.payload);
+    ASSERT_EQ(raw.size(), 320u);
+    for (int c = 0; c < 320; ++c) EXPECT_EQ(raw[static_cast<std::size_t>(c)], d.image(31).at(c, 57));
 }
 
 TEST(SimImages, ExtraRowCarriesTrackOffsetsOrMosaicTimes) {
