@@ -27,13 +27,12 @@
 #include "console/console.h"
 #include "firmware/firmware.h"
 #include "gui/main_window.h"
+#include "link/protocol.h"
+#include "qtio/delay_proxy_process.h"
 #include "qtio/qt_platform.h"
 #include "qtio/ser2net_process.h"
 #include "qtio/serial_adapters.h"
 #include "qtio/simulator_process.h"
-// Kept apart from the includes above while the window's header is renamed on main.
-#include "link/protocol.h"
-#include "qtio/delay_proxy_process.h"
 #include "sim/sim_device.h"
 
 namespace {

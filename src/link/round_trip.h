@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "link/speed_table.h"
+
 namespace kyr {
 
 class RoundTripEstimator {
@@ -17,8 +19,10 @@ class RoundTripEstimator {
     // RFC 6298's G: the resolution of the caller's clock.
     static constexpr int kClockGranularityMs = 1;
 
-    // The floors are the speed table's reply and between-pieces intervals.
-    explicit RoundTripEstimator(int replyFloorMs = 256, int pieceFloorMs = 110);
+    // The floors are the speed table's reply and between-pieces intervals (the console's
+    // replyTimeout and transferTimeout of the moment).
+    explicit RoundTripEstimator(int replyFloorMs = kSpeeds[1].replyTimeout,
+                                int pieceFloorMs = kSpeeds[1].transferTimeout);
 
     // New floors (a speed change); what was measured stays.
     void setFloors(int replyFloorMs, int pieceFloorMs);
