@@ -27,13 +27,7 @@ std::string wholeSeconds(double s) {
 
 }  // namespace
 
-std::int64_t SystemCameraClock::steadyMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-double SystemCameraClock::utcSeconds() {
+double systemUtcSeconds() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
@@ -59,7 +53,7 @@ std::vector<std::uint16_t> binPixels(const std::vector<std::uint16_t>& pixels, i
 
 // ---------------------------------------------------------------- set-up
 
-Camera::Camera(Console& console, Scheduler& scheduler, CameraClock& clock)
+Camera::Camera(Console& console, Scheduler& scheduler, Clock& clock)
     : con_(console), scheduler_(scheduler), clock_(clock) {
     con_.setEvents(this);
 }
@@ -293,7 +287,7 @@ void Camera::headerRequested(int buffer) {
 }
 
 void Camera::headerAccepted(int buffer, const ImageHeader& header) {
-    headerUtc_ = clock_.utcSeconds();
+    headerUtc_ = utcSeconds_();
     temperature_ = header.temperature;
     listener_->temperatureChanged(header.temperature);
     if (phase_ == Phase::Asking) {

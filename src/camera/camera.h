@@ -10,6 +10,7 @@
 // it. Everything runs on the console's thread; waits are deferred calls on its Scheduler.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -58,19 +59,8 @@ struct CameraImage {
     std::string kyrDateObs;              // the KYR's own date and time, whatever the choice
 };
 
-// The clocks the camera reads: one that never jumps, for waits and progress, and UTC.
-class CameraClock {
-  public:
-    virtual ~CameraClock() = default;
-    virtual std::int64_t steadyMs() = 0;
-    virtual double utcSeconds() = 0;  // since 1970-01-01T00:00:00Z
-};
-
-class SystemCameraClock : public CameraClock {
-  public:
-    std::int64_t steadyMs() override;
-    double utcSeconds() override;
-};
+// The computer's UTC clock in seconds since 1970-01-01T00:00:00Z.
+double systemUtcSeconds();
 
 // What a front end hears from the camera. The console's other events (the line, keys,
 // display, Download All, files) reach it through Camera::forwardConsoleEvents.
@@ -89,8 +79,9 @@ class CameraListener {
 
 class Camera : private ConsoleEvents {
   public:
-    // Takes the console's events sink; the console must outlive the camera.
-    Camera(Console& console, Scheduler& scheduler, CameraClock& clock);
+    // Takes the console's events sink; the console must outlive the camera. Waits are timed
+    // by the clock's steady count.
+    Camera(Console& console, Scheduler& scheduler, Clock& clock);
     ~Camera() override;
     Camera(const Camera&) = delete;
     Camera& operator=(const Camera&) = delete;
@@ -112,6 +103,8 @@ class Camera : private ConsoleEvents {
     void setDateSource(DateSource source) { dateSource_ = source; }
     // Seconds beyond the exposure to wait for a new image (default 5).
     void setNewImageMargin(double seconds) { marginSeconds_ = seconds; }
+    // Where the computer's UTC time comes from (tests give their own).
+    void setUtcClock(std::function<double()> utcSeconds) { utcSeconds_ = std::move(utcSeconds); }
 
     CameraState state() const;
     bool busy() const { return phase_ != Phase::Idle || active_.has_value(); }
@@ -191,7 +184,8 @@ class Camera : private ConsoleEvents {
 
     Console& con_;
     Scheduler& scheduler_;
-    CameraClock& clock_;
+    Clock& clock_;
+    std::function<double()> utcSeconds_ = systemUtcSeconds;
     CameraListener noListener_;
     CameraListener* listener_ = &noListener_;
     ConsoleEvents noEvents_;

@@ -54,7 +54,8 @@ void Console::downloadWindow(int firstRow, int rows, int firstColumn, int column
     download.requestColumnCount = header.hdrWidth;
     download.receivingRows = true;
     download.imageComplete = false;
-    restartReplyTimer(link.replyTimeout);
+    firstRequestSent();
+    restartReplyTimer(replyInterval());
     link.timeoutTicks = 0;
     sendRowRequest(download.imageBufferNumber);
     ui_.setProgress(0, header.hdrHeight);

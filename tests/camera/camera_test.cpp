@@ -19,13 +19,13 @@ using kyr::sim::SimOptions;
 const std::vector<std::uint8_t> kEndOfTransfer{165, 2, 0, 0, 167, 0};
 
 // Deferred calls run when the test's clock reaches them.
-class TimedScheduler : public Scheduler, public CameraClock {
+class TimedScheduler : public Scheduler {
   public:
+    explicit TimedScheduler(kyr::test::FakeClock& clock) : now_(clock.ms) {}
     void callLater(int ms, std::function<void()> fn) override {
         calls_.emplace(now_ + ms, std::move(fn));
     }
-    std::int64_t steadyMs() override { return now_; }
-    double utcSeconds() override { return 1.8e9 + static_cast<double>(now_) / 1000.0; }
+    double utcSeconds() const { return 1.8e9 + static_cast<double>(now_) / 1000.0; }
     // Runs what is due now, and what that makes due now.
     void runDue() {
         while (!calls_.empty() && calls_.begin()->first <= now_) {
@@ -41,7 +41,7 @@ class TimedScheduler : public Scheduler, public CameraClock {
     bool idle() const { return calls_.empty(); }
 
   private:
-    std::int64_t now_ = 0;
+    std::int64_t& now_;
     std::multimap<std::int64_t, std::function<void()>> calls_;
 };
 
@@ -60,6 +60,7 @@ class CameraTest : public ::testing::Test {
   protected:
     explicit CameraTest(SimOptions o = {}) : device(std::move(o)) {
         camera.setListener(&heard);
+        camera.setUtcClock([this] { return sched.utcSeconds(); });
         con.start();
         settle();
         port.writes.clear();
@@ -103,10 +104,10 @@ class CameraTest : public ::testing::Test {
     sim::SimulatedSerialPort port{device};
     kyr::test::FakeUi ui;
     kyr::test::FakeReplyTimer timer;
-    kyr::test::FakeClock textClock;
-    TimedScheduler sched;
-    Console con{port, ui, timer, textClock, sched};
-    Camera camera{con, sched, sched};
+    kyr::test::FakeClock clock;
+    TimedScheduler sched{clock};
+    Console con{port, ui, timer, clock, sched};
+    Camera camera{con, sched, clock};
     Heard heard;
 };
 
