@@ -159,6 +159,13 @@ Server::Server(const std::string& folder) : folder_(folder) {
         port_ = port;
 }
 
+int Server::driverStarts() {
+    std::lock_guard<std::mutex> lock(m_);
+    int n = 0;
+    for (auto at = log_.find(": pid="); at != std::string::npos; at = log_.find(": pid=", at + 1)) ++n;
+    return n;
+}
+
 std::string Server::stop() {
     if (!child_) return {};
     child_->stop(SIGTERM);  // the driver reads the end of its input and ends
@@ -215,6 +222,7 @@ void Client::take(INDI::Property property) {
     const std::string name = property.getName();
     Prop& p = props_[name];
     p.state = property.getState();
+    p.perm = property.getPermission();
     ++p.updates;
     if (property.getType() == INDI_NUMBER) {
         for (const auto& w : INDI::PropertyNumber(property)) p.numbers[w.getName()] = w.getValue();
@@ -222,11 +230,14 @@ void Client::take(INDI::Property property) {
             exposures.emplace_back(p.state, p.numbers["CCD_EXPOSURE_VALUE"]);
     } else if (property.getType() == INDI_TEXT) {
         for (const auto& w : INDI::PropertyText(property)) p.texts[w.getName()] = w.getText();
+    } else if (property.getType() == INDI_SWITCH) {
+        for (const auto& w : INDI::PropertySwitch(property)) p.switches[w.getName()] = w.getState();
     } else if (property.getType() == INDI_BLOB) {
         for (const auto& w : INDI::PropertyBlob(property)) {
-            if (w.getBlobLen() <= 0 || std::strcmp(w.getFormat(), ".fits") != 0) continue;
+            if (w.getBlobLen() <= 0) continue;
             const auto* data = static_cast<const std::uint8_t*>(w.getBlob());
-            blobs.emplace_back(data, data + w.getBlobLen());
+            allBlobs.push_back({w.getFormat(), Bytes(data, data + w.getBlobLen())});
+            if (std::strcmp(w.getFormat(), ".fits") == 0) blobs.push_back(allBlobs.back().bytes);
         }
     }
     cv_.notify_all();
@@ -288,16 +299,21 @@ bool Client::connectTcp(int port) {
 }
 
 Bytes Client::expose(double seconds) {
+    const Blob b = exposeAny(seconds);
+    return b.format == ".fits" ? b.bytes : Bytes{};
+}
+
+Blob Client::exposeAny(double seconds) {
     if (!waitFor([&] { return prop("CCD_EXPOSURE") != nullptr; })) return {};
     const auto [n, updates] =
-        locked([&] { return std::pair(blobs.size(), props_["CCD_EXPOSURE"].updates); });
+        locked([&] { return std::pair(allBlobs.size(), props_["CCD_EXPOSURE"].updates); });
     if (!setNumber("CCD_EXPOSURE", "CCD_EXPOSURE_VALUE", seconds)) return {};
     // The image, or a new alert.
     waitFor([&, n = n, updates = updates] {
         const Prop* p = prop("CCD_EXPOSURE");
-        return blobs.size() > n || (p && p->updates > updates && p->state == IPS_ALERT);
+        return allBlobs.size() > n || (p && p->updates > updates && p->state == IPS_ALERT);
     });
-    return locked([&, n = n] { return blobs.size() > n ? blobs[n] : Bytes{}; });
+    return locked([&, n = n] { return allBlobs.size() > n ? allBlobs[n] : Blob{}; });
 }
 
 // ---------------------------------------------------------------- FITS and images
@@ -317,6 +333,8 @@ Fits readFits(const Bytes& bytes) {
     long axes[2] = {0, 0};
     int anyNull = 0, cards = 0;
     fits_get_img_size(f, 2, axes, &status);
+    out.width = axes[0];
+    out.height = axes[1];
     out.pixels.resize(static_cast<std::size_t>(axes[0] * axes[1]));
     fits_read_img(f, TUSHORT, 1, static_cast<LONGLONG>(out.pixels.size()), nullptr,
                   out.pixels.data(), &anyNull, &status);
@@ -333,8 +351,20 @@ Fits readFits(const Bytes& bytes) {
     return out;
 }
 
-std::vector<std::uint16_t> simImage(int buffer) {
-    return sim::SimDevice().image(buffer).pixels;
+std::vector<std::uint16_t> simImage(int buffer, int newImages) {
+    sim::SimDevice device;
+    for (int i = 0; i < newImages; ++i) device.takeScreenImage();
+    return device.image(buffer).pixels;
+}
+
+std::vector<std::uint16_t> window(const std::vector<std::uint16_t>& pixels, int width, int x,
+                                  int y, int w, int h) {
+    std::vector<std::uint16_t> out;
+    for (int r = y; r < y + h; ++r)
+        for (int c = x; c < x + w; ++c)
+            out.push_back(pixels[static_cast<std::size_t>(r) * static_cast<std::size_t>(width) +
+                                 static_cast<std::size_t>(c)]);
+    return out;
 }
 
 }  // namespace kyr::indi::test
