@@ -142,15 +142,15 @@ bool Camera::expose(double seconds) {
 }
 
 void Camera::begin() {
-    if (!active_ || phase_ != Phase::Idle) return;
-    if (!con_.link.portOpen) {
-        fail(kNoPortMessage);
-        return;
-    }
-    askHeader();
+    if (active_ && phase_ == Phase::Idle) askHeader();
 }
 
 void Camera::askHeader() {
+    if (!con_.link.portOpen) {
+        phase_ = Phase::Idle;
+        fail(kNoPortMessage);
+        return;
+    }
     phase_ = Phase::Asking;
     asking_ = true;
     con_.requestScreenHeader();
@@ -184,7 +184,7 @@ void Camera::headerIsIn() {
 }
 
 void Camera::notNewYet() {
-    // The transfer ends between questions, so that the panel is free to take an image.
+    // Each question is a transfer of its own, ended as every transfer is.
     con_.abortTransfer();
     const double waitSeconds = active_->seconds + marginSeconds_;
     const std::int64_t deadline =

@@ -544,7 +544,12 @@ void KyrCcd::imageReady(const camera::CameraImage& image) {
             image.exposureSeconds, requestedSeconds_);
         exposureNoteSaid_ = true;
     }
-    // Images the device sends itself (its offer, Download All) are published too.
+    // Images the device sends itself (its offer, Download All) are published too, but an
+    // offer is not passed off as the image of an exposure that waits for a new one.
+    if (!image.requested && InExposure && !downloadAll_) {
+        LOG_DEBUG("An image the KYR sent by itself is not published during an exposure.");
+        return;
+    }
     publishImage(image);
     InExposure = false;
 }
