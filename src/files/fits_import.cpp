@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "common/format.h"
+#include "files/file_io.h"
 #include "files/fits_export.h"
 
 namespace kyr {
@@ -18,6 +19,10 @@ namespace kyr {
 namespace {
 
 constexpr int kMaxAxes = 9;
+// The largest file read whole (only one without its last block's padding is): the largest
+// image in 64-bit floats and a generous header.
+constexpr std::uintmax_t kFitsMaxFileBytes =
+    std::uintmax_t{kFitsMaxSide} * kFitsMaxSide * 8 + (std::uintmax_t{1} << 20);
 
 std::string reason(int status) {
     char text[FLEN_STATUS] = {};
@@ -300,6 +305,14 @@ std::string decode(fitsfile* f, std::uintmax_t fileSize, FitsImage& img) {
     return {};
 }
 
+std::string openFailure(int status, std::uintmax_t size) {
+    if (size < 2880 || status == END_OF_FILE) {
+        fits_clear_errmsg();
+        return "the FITS file is truncated: its header ends early";
+    }
+    return cannotRead(status);
+}
+
 bool startsAsFits(std::span<const std::uint8_t> bytes) {
     static constexpr char kSimple[] = "SIMPLE  =";
     return bytes.size() >= sizeof kSimple - 1 &&
@@ -320,15 +333,20 @@ FitsReadResult finish(fitsfile* f, std::uintmax_t size) {
 
 FitsReadResult decodeFits(std::span<const std::uint8_t> bytes) {
     if (!startsAsFits(bytes)) return {"the file is not a FITS file", {}};
+    // CFITSIO reads memory in whole 2880-byte blocks, past the end of a file whose last block
+    // lacks its padding: such a file is read from a padded copy.
+    std::vector<std::uint8_t> padded;
+    if (bytes.size() % 2880 != 0) {
+        padded.assign(bytes.begin(), bytes.end());
+        padded.resize((bytes.size() / 2880 + 1) * 2880, 0);
+    }
     // Read only: CFITSIO neither writes nor grows the buffer.
-    void* buffer = const_cast<std::uint8_t*>(bytes.data());
-    std::size_t size = bytes.size();
+    void* buffer = const_cast<std::uint8_t*>(padded.empty() ? bytes.data() : padded.data());
+    std::size_t size = padded.empty() ? bytes.size() : padded.size();
     fitsfile* f = nullptr;
     int status = 0;
     if (fits_open_memfile(&f, "image.fits", READONLY, &buffer, &size, 0, nullptr, &status) != 0)
-        return {bytes.size() < 2880 ? std::string("the FITS file is truncated: its header ends early")
-                                    : cannotRead(status),
-                {}};
+        return {openFailure(status, bytes.size()), {}};
     return finish(f, bytes.size());
 }
 
@@ -348,11 +366,15 @@ FitsReadResult readFitsFile(const std::filesystem::path& path) {
     std::string name = path.string();
     fitsfile* f = nullptr;
     int status = 0;
+    if (size % 2880 != 0) {
+        // CFITSIO cannot read a file whose last block lacks its padding where it lies.
+        const auto bytes = readWholeFile(path, kFitsMaxFileBytes);
+        if (!bytes) return {"the FITS file is too large to be opened", {}};
+        return decodeFits(*bytes);
+    }
     // The disk form takes the name as it is: no CFITSIO filters or extended syntax.
     if (fits_open_diskfile(&f, name.data(), READONLY, &status) != 0)
-        return {size < 2880 ? std::string("the FITS file is truncated: its header ends early")
-                            : cannotRead(status),
-                {}};
+        return {openFailure(status, size), {}};
     return finish(f, size);
 }
 

@@ -109,8 +109,9 @@ TEST(FitsImport, OwnExportComesBackBitExactWithItsHeader) {
     hdr.timeText = "27:10:00";
     hdr.noteText = "";
     const std::string name = dir.name("own.fits");
+    const auto again = encodeFits(hdr, img, w, h).bytes;
     std::ofstream(name, std::ios::binary)
-        .write(reinterpret_cast<const char*>(encodeFits(hdr, img, w, h).bytes.data()), 2880 * 3);
+        .write(reinterpret_cast<const char*>(again.data()), static_cast<std::streamsize>(again.size()));
     const FitsReadResult disk = readFitsFile(name);
     ASSERT_EQ(disk.error, "");
     EXPECT_TRUE(disk.image.pixels == img);
@@ -211,6 +212,11 @@ TEST(FitsImport, BadFilesAreRefusedWithTheirReason) {
     EXPECT_EQ(error({good.begin(), good.begin() + 2880 + 3200}), "");  // unpadded: complete
     EXPECT_EQ(error({good.begin(), good.begin() + 1000}),
               "the FITS file is truncated: its header ends early");
+    std::vector<std::string> longHeader(40, "COMMENT the header goes on past the file's end");
+    longHeader.insert(longHeader.begin(), {"SIMPLE  =                    T",
+                                           "BITPIX  =                   16",
+                                           "NAXIS   =                    0"});
+    EXPECT_EQ(error(headerOnly(longHeader)), "the FITS file is truncated: its header ends early");
     EXPECT_EQ(error({}), "the file is not a FITS file");
     EXPECT_EQ(error({'P', '5', ' ', '1', ' ', '1'}), "the file is not a FITS file");
 
@@ -226,6 +232,12 @@ TEST(FitsImport, BadFilesAreRefusedWithTheirReason) {
                                 "NAXIS   =                    0", "END"})),
               "the FITS file holds no image");
     EXPECT_EQ(readFitsFile(dir.name("absent.fits")).error, "the file cannot be read");
+    // Read where it lies, and an unpadded last block too.
+    const std::string unpadded = dir.name("unpadded.fits");
+    std::ofstream(unpadded, std::ios::binary).write(reinterpret_cast<const char*>(good.data()), 2880 + 3200);
+    EXPECT_EQ(readFitsFile(unpadded).image.width, 40);
+    std::filesystem::resize_file(unpadded, 2880 + 3199);
+    EXPECT_EQ(readFitsFile(unpadded).error, "the FITS file is truncated: its image data ends early");
     EXPECT_EQ(decodeFits(good).image.width, 40);
     EXPECT_EQ(decodeFits({good.begin(), good.begin() + 2880 + 3199}).image.width, 0);
 }
