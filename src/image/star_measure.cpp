@@ -57,11 +57,12 @@ bool isLocalMaximum(const PixelArray& img, int width, int height, int c, int r) 
 
 // FWHM from a Gaussian fitted to the star's core: ln(light) = ln(A) - d^2 / (2 sigma^2) is a
 // line in d^2 (d from the centroid), fitted by least squares weighted by light^2 (evening out
-// the noise that the log blows up in faint pixels), over the pixels within the flux radius
-// whose light is at least 1/16 of the peak's and clear of the sky noise; FWHM is
+// the noise that the log blows up in faint pixels), over the pixels whose light is at least
+// 1/16 of the peak's and clear of the sky noise, within `radius` (a Gaussian falls to 1/16 at
+// about its HFD: a little beyond that keeps a neighbour's light out); FWHM is
 // 2 sqrt(2 ln 2) sigma. Pixels spread the light a little: about 2.3548 sqrt(sigma^2 + 1/12).
 double gaussianFwhm(const PixelArray& img, int width, int height, const StarMeasure& star,
-                    const Sky& sky, double cx, double cy) {
+                    const Sky& sky, double cx, double cy, double radius) {
     const double peakLight = star.peak - sky.median;
     const double minLight = std::max({peakLight / 16, 3.0 * sky.sigma, 1.0});
     const int R = kStarFluxRadius;
@@ -71,7 +72,7 @@ double gaussianFwhm(const PixelArray& img, int width, int height, const StarMeas
         for (int c = std::max(1, star.column - R); c <= std::min(width, star.column + R); ++c) {
             const double light = img.sample(c, r) - sky.median;
             const double d2 = (c - cx) * (c - cx) + (r - cy) * (r - cy);
-            if (light < minLight || d2 > R * R) continue;
+            if (light < minLight || d2 > radius * radius) continue;
             const double w = light * light, y = std::log(light);
             s += w;
             sx += w * d2;
@@ -183,7 +184,6 @@ StarMeasure measureStar(const PixelArray& img, int width, int height, int column
         }
     if (sw <= 0) return out;
     const double cx = sx / sw, cy = sy / sw;
-    out.fwhm = gaussianFwhm(img, width, height, out, sky, cx, cy);
 
     // Light by distance from the centre: each pixel's light spread over 4 x 4 sub-pixels,
     // gathered in rings 1/20 pixel wide out to the flux radius.
@@ -212,6 +212,8 @@ StarMeasure measureStar(const PixelArray& img, int width, int height, int column
             // Within the ring, light is taken as spread evenly.
             const double part = (total / 2 - sum) / rings[k];
             out.hfd = 2.0 * (static_cast<double>(k) + part) / kRingsPerPixel;
+            out.fwhm = gaussianFwhm(img, width, height, out, sky, cx, cy,
+                                    std::clamp(1.25 * out.hfd, 2.0, double{kStarFluxRadius}));
             out.found = true;
             return out;
         }
