@@ -44,7 +44,8 @@ class AlpacaServer {
   public:
     // Listens at once; throws std::system_error when the address or port cannot be had.
     AlpacaServer(asio::io_context& io, AlpacaCameraDevice& camera, AlpacaServerOptions options);
-    // Stops listening and ends every connection; the camera is not called after this.
+    // Stops listening and ends every connection; the camera is not called after this. On
+    // the io_context's thread, or once it has stopped.
     ~AlpacaServer();
     AlpacaServer(const AlpacaServer&) = delete;
     AlpacaServer& operator=(const AlpacaServer&) = delete;
