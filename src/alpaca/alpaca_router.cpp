@@ -332,9 +332,9 @@ bool AlpacaRouter::connectedOrFail(Txn& t) {
 }
 
 Completion AlpacaRouter::later(Txn t, std::function<void(Txn&, const AlpacaResult&)> then) {
-    return [this, post = post_, alive = std::weak_ptr<int>(alive_), t = std::move(t),
+    return [post = post_, alive = std::weak_ptr<int>(alive_), t = std::move(t),
             then = std::move(then)](AlpacaResult r) {
-        post([this, alive, t, then, r = std::move(r)]() mutable {
+        post([alive, t, then, r = std::move(r)]() mutable {
             if (alive.expired()) return;  // the server has gone; nobody waits for this
             if (then) then(t, r);
             if (t.reply) finish(t, r);
