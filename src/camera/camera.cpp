@@ -254,13 +254,16 @@ CameraImage Camera::makeImage(const Frame& crop, const Frame& covers, const Requ
     img.exposureSeconds = h.exposureSeconds * std::max<int>(1, h.hdrExposureCount);
     img.temperature = h.temperature;
     if (const auto t = kyrTime(h.dateText, h.timeText)) img.kyrDateObs = isoText(*t, false);
+    std::optional<CivilTime> start;
     if (dateSource_ == DateSource::Computer) {
-        const CivilTime start = civilTime(headerUtc_ - img.exposureSeconds);
-        img.dateObs = isoText(start, true);
-        img.mjdObs = modifiedJulianDate(start);
-    } else if (const auto t = kyrTime(h.dateText, h.timeText)) {
+        start = civilTime(headerUtc_ - img.exposureSeconds);
+        img.dateObs = isoText(*start, true);
+    } else if ((start = kyrTime(h.dateText, h.timeText))) {
         img.dateObs = img.kyrDateObs;
-        img.mjdObs = modifiedJulianDate(*t);
+    }
+    if (start) {
+        img.mjdObs = modifiedJulianDate(*start);
+        img.dateObsSeconds = secondsSinceEpoch(*start);
     }
     return img;
 }
