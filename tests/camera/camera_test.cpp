@@ -116,7 +116,7 @@ TEST_F(CameraTest, FreshFramesOnly) {
     EXPECT_EQ(camera.state(), CameraState::Waiting);
     settle();
     ASSERT_EQ(heard.images.size(), 1u);
-    const CameraImage& first = heard.images[0];
+    const CameraImage first = heard.images[0];  // a copy: more images follow
     EXPECT_TRUE(first.requested);
     EXPECT_EQ(first.width, 320);
     EXPECT_EQ(first.height, 200);
