@@ -3,6 +3,7 @@
 // screen image changes only when told.
 #include <basedevice.h>
 
+#include <array>
 #include <cstring>
 
 #include "indi_fixture.h"
@@ -18,6 +19,34 @@ std::vector<std::uint16_t> nativePixels(const Bytes& bytes) {
     std::memcpy(px.data(), bytes.data(), px.size() * 2);
     return px;
 }
+
+}  // namespace
+
+// CCD_FRAME (all four values at once, as clients send it) and CCD_BINNING, until the driver
+// shows them.
+void IndiDriverTest::setFrame(const std::array<int, 4>& f, int bin) {
+    ASSERT_TRUE(client.waitFor([&] { return client.prop("CCD_BINNING") != nullptr; }));
+    client.locked([&] {
+        INDI::PropertyNumber frame = client.getDevice(Client::kDevice).getNumber("CCD_FRAME");
+        const char* names[] = {"X", "Y", "WIDTH", "HEIGHT"};
+        for (int i = 0; i < 4; ++i) frame.findWidgetByName(names[i])->setValue(f[static_cast<std::size_t>(i)]);
+        client.sendNewNumber(frame);
+        INDI::PropertyNumber binning = client.getDevice(Client::kDevice).getNumber("CCD_BINNING");
+        binning.findWidgetByName("HOR_BIN")->setValue(bin);
+        binning.findWidgetByName("VER_BIN")->setValue(bin);
+        client.sendNewNumber(binning);
+        return true;
+    });
+    ASSERT_TRUE(client.waitFor([&] {
+        const Prop* fp = client.prop("CCD_FRAME");
+        const Prop* bp = client.prop("CCD_BINNING");
+        return fp && bp && fp->numbers.at("X") == f[0] && fp->numbers.at("Y") == f[1] &&
+               fp->numbers.at("WIDTH") == f[2] && fp->numbers.at("HEIGHT") == f[3] &&
+               bp->numbers.at("HOR_BIN") == bin && bp->numbers.at("VER_BIN") == bin;
+    }));
+}
+
+namespace {
 
 TEST_F(IndiDriverTest, FreshFramesAndEveryTransferFormat) {
     Simulator sim({"--tcp", "0"});
@@ -84,6 +113,27 @@ TEST_F(IndiDriverTest, AbortMidTransferFreesTheCamera) {
     expectImage(next);
     EXPECT_EQ(client.locked([&] { return client.blobs.size(); }), 1u);
     EXPECT_EQ(countContaining(messages(), "refused"), 0);
+
+    // Frame and binning changed while rows arrive, then disconnected in the middle: the
+    // driver stays up, and after connecting again the image (never delivered) comes with them.
+    ASSERT_TRUE(sim.command("new-image"));
+    const int before = client.locked([&] { return countdowns(client); });
+    ASSERT_TRUE(client.setNumber("CCD_EXPOSURE", "CCD_EXPOSURE_VALUE", 1));
+    ASSERT_TRUE(client.waitFor([&] { return countdowns(client) >= before + 2; }));
+    setFrame({30, 20, 90, 60}, 3);
+    ASSERT_TRUE(client.setSwitch("CONNECTION", "DISCONNECT"));
+    ASSERT_TRUE(client.waitFor([&] { return client.prop("CCD_EXPOSURE") == nullptr; }));
+    ASSERT_TRUE(client.connectSerial(sim.address()));
+    const Fits binned = readFits(client.expose(1));
+    ASSERT_EQ(binned.error, "");
+    EXPECT_EQ(binned.width, 30);
+    EXPECT_EQ(binned.height, 20);
+    const auto px = window(simImage(31, 1), kWidth, 30, 20, 90, 60);
+    std::uint32_t first = 0;
+    for (int dy = 0; dy < 3; ++dy)
+        for (int dx = 0; dx < 3; ++dx) first += px[static_cast<std::size_t>(dy * 90 + dx)];
+    EXPECT_EQ(binned.pixels.at(0), std::min<std::uint32_t>(first, 65535));
+    EXPECT_EQ(server->driverStarts(), 1);
 }
 
 TEST_F(IndiDriverTest, SubFrameBinningAndTemperature) {
@@ -99,21 +149,7 @@ TEST_F(IndiDriverTest, SubFrameBinningAndTemperature) {
     });
     EXPECT_EQ(temperature.first, IP_RO);
 
-    ASSERT_TRUE(client.waitFor([&] { return client.prop("CCD_FRAME") != nullptr; }));
-    ASSERT_TRUE(client.locked([&] {
-        // All four at once, as clients send a frame.
-        INDI::PropertyNumber frame = client.getDevice(Client::kDevice).getNumber("CCD_FRAME");
-        frame.findWidgetByName("X")->setValue(100);
-        frame.findWidgetByName("Y")->setValue(50);
-        frame.findWidgetByName("WIDTH")->setValue(64);
-        frame.findWidgetByName("HEIGHT")->setValue(64);
-        client.sendNewNumber(frame);
-        return true;
-    }));
-    ASSERT_TRUE(client.waitFor([&] {
-        const Prop* p = client.prop("CCD_FRAME");
-        return p && p->state == IPS_OK && p->numbers.at("WIDTH") == 64 && p->numbers.at("Y") == 50;
-    }));
+    setFrame({100, 50, 64, 64}, 1);
     const Fits sub = readFits(client.expose(1));
     ASSERT_EQ(sub.error, "");
     EXPECT_EQ(sub.width, 64);
@@ -125,25 +161,7 @@ TEST_F(IndiDriverTest, SubFrameBinningAndTemperature) {
     }));
 
     // 2 x 2 binning of the whole frame: 160 x 100 sums of the device's pixels.
-    ASSERT_TRUE(client.locked([&] {
-        INDI::PropertyNumber frame = client.getDevice(Client::kDevice).getNumber("CCD_FRAME");
-        frame.findWidgetByName("X")->setValue(0);
-        frame.findWidgetByName("Y")->setValue(0);
-        frame.findWidgetByName("WIDTH")->setValue(320);
-        frame.findWidgetByName("HEIGHT")->setValue(200);
-        client.sendNewNumber(frame);
-        INDI::PropertyNumber bin = client.getDevice(Client::kDevice).getNumber("CCD_BINNING");
-        bin.findWidgetByName("HOR_BIN")->setValue(2);
-        bin.findWidgetByName("VER_BIN")->setValue(2);
-        client.sendNewNumber(bin);
-        return true;
-    }));
-    ASSERT_TRUE(client.waitFor([&] {
-        const Prop* b = client.prop("CCD_BINNING");
-        const Prop* f = client.prop("CCD_FRAME");
-        return b && f && b->numbers.at("HOR_BIN") == 2 && b->numbers.at("VER_BIN") == 2 &&
-               f->numbers.at("WIDTH") == 320;
-    }));
+    setFrame({0, 0, 320, 200}, 2);
     ASSERT_TRUE(sim.command("new-image"));
     const Fits binned = readFits(client.expose(1));
     ASSERT_EQ(binned.error, "");

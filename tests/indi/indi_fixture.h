@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <string>
 #include <vector>
@@ -61,6 +62,7 @@ class IndiDriverTest : public ::testing::Test {
         EXPECT_EQ(fits.keys.at("ROWORDER"), "TOP-DOWN");
         EXPECT_TRUE(fits.pixels == simImage(buffer)) << "buffer " << buffer;
     }
+    void setFrame(const std::array<int, 4>& frame, int bin);
     std::vector<std::string> messages() {
         return client.locked([&] { return client.messages; });
     }
