@@ -119,7 +119,7 @@ KyrCcd::KyrCcd()
           }
       }),
       con_(port_, ui_, timer_, clock_, scheduler_) {
-    setVersion(2, 10);
+    setVersion(KYR_VERSION_MAJOR, KYR_VERSION_MINOR);
     con_.setEvents(this);
     con_.files.cutInFileNameOnly = true;
     timer_.setCallback([this] { con_.onReplyTimer(); });
