@@ -34,6 +34,7 @@ desktop-file-utils
 appstream
 man-db
 ser2net
+python3-serial
 "
 
 missing=""
