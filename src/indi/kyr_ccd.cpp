@@ -72,9 +72,9 @@ std::string timeStamp() {
 
 // A serial line that does not go looking for the device on every other port of the machine
 // unless the user asks for it.
-class KyrSerial : public Connection::Serial {
+class KyrSerial : public NetworkSerial {
   public:
-    explicit KyrSerial(INDI::DefaultDevice* dev) : Connection::Serial(dev) {
+    explicit KyrSerial(INDI::DefaultDevice* dev) : NetworkSerial(dev) {
         int index = -1;
         if (IUGetConfigOnSwitchIndex(dev->getDeviceName(), INDI::SP::DEVICE_AUTO_SEARCH, &index) !=
             0) {
@@ -186,7 +186,8 @@ bool KyrCcd::initProperties() {
     serial_->setWordSize(8);
     serial_->setParity(0);
     serial_->setStopBits(2);
-    serial_->registerHandshake([this] { return handshake(serial_->getPortFD(), serial_->baud()); });
+    serial_->registerHandshake(
+        [this] { return handshake(serial_->getPortFD(), serial_->baud(), serial_->wire()); });
     registerConnection(serial_.get());
     tcp_ = std::make_unique<Connection::TCP>(this);
     tcp_->registerHandshake([this] { return handshake(tcp_->getPortFD(), 115200); });
@@ -238,13 +239,13 @@ bool KyrCcd::saveConfigItems(FILE* fp) {
 
 // ---------------------------------------------------------------- connection
 
-bool KyrCcd::handshake(int fd, std::uint32_t baud) {
+bool KyrCcd::handshake(int fd, std::uint32_t baud, PosixSerialPort::Wire wire) {
     const int code = baudCodeForRate(baud);
     if (code == 0) {
         LOGF_ERROR("The KYR's line runs at 9600 to 115200 baud, not %u.", baud);
         return false;
     }
-    port_.setDescriptor(fd);
+    port_.setDescriptor(fd, wire);
     linkUp_ = false;
     openFailed_ = false;
     exposureNoteSaid_ = false;
