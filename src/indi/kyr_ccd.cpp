@@ -256,7 +256,8 @@ bool KyrCcd::handshake(int fd, std::uint32_t baud, PosixSerialPort::Wire wire) {
     // The link request is sent again after each reply time without an acknowledge; the
     // fourth time without one fails, as the reply timer does for other requests. Only the
     // line is waited for: a handshake must know its answer before it returns.
-    const int replyMs = con_.link.replyTimeout;
+    // A network line's round trip is not known before its first answer: 2 s a try there.
+    const int replyMs = port_.networkLine() ? 2000 : con_.link.replyTimeout;
     for (int attempt = 0; attempt < 4 && !linkUp_ && port_.portOpen(); ++attempt) {
         if (attempt > 0) con_.sendLinkRequest(1);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(replyMs);
