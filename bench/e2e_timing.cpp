@@ -73,6 +73,7 @@ public:
         inner_.output(bytes);
     }
     void setOnComm(CommHandler h) override { inner_.setOnComm(std::move(h)); }
+    bool networkLine() const override { return inner_.networkLine(); }
 
 private:
     kyr::SerialPort& inner_;
