@@ -62,7 +62,8 @@ class Ser2Net {
             rfc2217_ = freeLoopbackPort();
             std::string config;
             for (std::string line; std::getline(shipped, line);) {
-                if (line.rfind("define: &kyrdevice ", 0) == 0) line = "define: &kyrdevice " + device;
+                if (line.rfind("define: &kyrdevice ", 0) == 0)
+                    line = "define: &kyrdevice " + device;
                 if (line.rfind("define: &rawaddress ", 0) == 0)
                     line = "define: &rawaddress 127.0.0.1," + std::to_string(raw_);
                 if (line.rfind("define: &rfc2217address ", 0) == 0)

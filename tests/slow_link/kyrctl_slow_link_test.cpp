@@ -54,7 +54,8 @@ std::int64_t deviceBytesBeforeRow(int row) {
     options.screenRows = kRows;
     sim::SimDevice device(options);
     const auto ask = [&](HostPacket type, std::vector<std::uint8_t> payload) {
-        return static_cast<std::int64_t>(device.onHostBytes(buildPacket(code(type), payload)).size());
+        return static_cast<std::int64_t>(
+            device.onHostBytes(buildPacket(code(type), payload)).size());
     };
     std::int64_t n = ask(HostPacket::LinkRequest, {1, 0}) + ask(HostPacket::HeaderRequest, {31, 0});
     for (int r = 0; r < row; ++r)
