@@ -35,6 +35,9 @@ struct SimOptions {
     std::vector<int> filledBuffers{0, 1, 2, 3, 4};
     bool rawRows = false;  // answer row requests uncompressed (type 5)
     FaultSettings faults;
+    // The screen image keeps only its first rows (1..200): a sub-frame, so that a download
+    // over a slow link takes seconds rather than minutes.
+    int screenRows = kScreenRows;
 };
 
 enum class UploadResult { None, InProgress, Accepted, Refused };
