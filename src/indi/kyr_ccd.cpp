@@ -96,9 +96,9 @@ std::string timeStamp() {
 
 // A serial line that does not go looking for the device on every other port of the machine
 // unless the user asks for it, and offers only the speeds the KYR has.
-class KyrSerial : public Connection::Serial {
+class KyrSerial : public NetworkSerial {
   public:
-    explicit KyrSerial(INDI::DefaultDevice* dev) : Connection::Serial(dev) {
+    explicit KyrSerial(INDI::DefaultDevice* dev) : NetworkSerial(dev) {
         int index = -1;
         if (IUGetConfigOnSwitchIndex(dev->getDeviceName(), INDI::SP::DEVICE_AUTO_SEARCH, &index) !=
             0) {
@@ -157,7 +157,7 @@ KyrCcd::KyrCcd()
       }),
       con_(port_, ui_, timer_, clock_, scheduler_),
       camera_(con_, scheduler_, clock_) {
-    setVersion(2, 10);
+    setVersion(KYR_VERSION_MAJOR, KYR_VERSION_MINOR);
     camera_.setListener(this);
     camera_.forwardConsoleEvents(this);
     con_.files.cutInFileNameOnly = true;
@@ -237,7 +237,8 @@ bool KyrCcd::initProperties() {
     serial_->setWordSize(8);
     serial_->setParity(0);
     serial_->setStopBits(2);
-    serial_->registerHandshake([this] { return handshake(serial_->getPortFD(), serial_->baud()); });
+    serial_->registerHandshake(
+        [this] { return handshake(serial_->getPortFD(), serial_->baud(), serial_->wire()); });
     registerConnection(serial_.get());
     tcp_ = std::make_unique<Connection::TCP>(this);
     tcp_->registerHandshake([this] { return handshake(tcp_->getPortFD(), 115200); });
@@ -296,13 +297,13 @@ bool KyrCcd::saveConfigItems(FILE* fp) {
 
 // ---------------------------------------------------------------- connection
 
-bool KyrCcd::handshake(int fd, std::uint32_t baud) {
+bool KyrCcd::handshake(int fd, std::uint32_t baud, PosixSerialPort::Wire wire) {
     const int code = baudCodeForRate(baud);
     if (code == 0) {
         LOGF_ERROR("The KYR's line runs at 9600 to 115200 baud, not %u.", baud);
         return false;
     }
-    port_.setDescriptor(fd);
+    port_.setDescriptor(fd, wire);
     linkUp_ = false;
     openFailed_ = false;
     exposureNoteSaid_ = false;
@@ -313,7 +314,8 @@ bool KyrCcd::handshake(int fd, std::uint32_t baud) {
     // The link request is sent again after each reply time without an acknowledge; the
     // fourth time without one fails, as the reply timer does for other requests. Only the
     // line is waited for: a handshake must know its answer before it returns.
-    const int replyMs = con_.link.replyTimeout;
+    // A network line's round trip is not known before its first answer: 2 s a try there.
+    const int replyMs = port_.networkLine() ? 2000 : con_.link.replyTimeout;
     for (int attempt = 0; attempt < 4 && !linkUp_ && port_.portOpen(); ++attempt) {
         if (attempt > 0) con_.sendLinkRequest(1);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(replyMs);

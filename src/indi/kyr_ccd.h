@@ -23,6 +23,7 @@
 #include "files/fits_export.h"
 #include "indi/indi_loop.h"
 #include "indi/indi_ui.h"
+#include "indi/network_serial.h"
 #include "indi/posix_serial_port.h"
 
 namespace kyr::indi {
@@ -74,7 +75,8 @@ class KyrCcd : public INDI::CCD, public ConsoleEvents, public camera::CameraList
     void captureFileFailed(const std::string& path) override;
 
   private:
-    bool handshake(int fd, std::uint32_t baud);
+    bool handshake(int fd, std::uint32_t baud,
+                   PosixSerialPort::Wire wire = PosixSerialPort::Wire::Plain);
     void dropLostConnection();
     // The transfer under way ended (done, failed, refused or lost).
     void transferEnded(bool failed);
@@ -109,7 +111,7 @@ class KyrCcd : public INDI::CCD, public ConsoleEvents, public camera::CameraList
     SystemClock clock_;
     Console con_;
     camera::Camera camera_;
-    std::unique_ptr<Connection::Serial> serial_;
+    std::unique_ptr<NetworkSerial> serial_;
     std::unique_ptr<Connection::TCP> tcp_;
 
     // ---- the line and the transfer under way, as the events tell it

@@ -57,7 +57,7 @@ TEST_F(IndiDriverTest, TcpWithFaultsDeviceOfferAndDownloadAll) {
     ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     ASSERT_EQ(listen(silent, 1), 0);
     ASSERT_EQ(getsockname(silent, reinterpret_cast<sockaddr*>(&a), &len), 0);
-    EXPECT_FALSE(client.connectTcp(ntohs(a.sin_port)));
+    EXPECT_FALSE(client.connectTcp(ntohs(a.sin_port), 1));
     close(silent);
     EXPECT_EQ(countContaining(messages(), "Communication Failed"), 1);
 
@@ -100,7 +100,7 @@ TEST_F(IndiDriverTest, DeviceLostMidDownloadThenBack) {
     sim->kill();  // the adapter pulled out in the middle of the rows
     ASSERT_TRUE(client.waitFor([&] {
         return client.state("CONNECTION") == IPS_ALERT && client.prop("CCD_EXPOSURE") == nullptr &&
-               client.exposures.back().first == IPS_ALERT;
+               !client.exposures.empty() && client.exposures.back().first == IPS_ALERT;
     }));
 
     // Back again (on a new line): connecting works and the image is whole.

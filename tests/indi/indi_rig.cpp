@@ -132,17 +132,25 @@ bool Simulator::command(const std::string& line) {
 }
 
 Server::Server(const std::string& folder) : folder_(folder) {
-    const int port = freePort();
+    // The free port is free only until something else takes it (other tests on the machine):
+    // a server that could not listen is started again on another one.
+    for (int attempt = 0; attempt < 5 && port_ == 0; ++attempt) start(freePort());
+}
+
+void Server::start(int port) {
+    stop();
     const char* asan = std::getenv("ASAN_OPTIONS");
     const char* ubsan = std::getenv("UBSAN_OPTIONS");
-    const std::string log = ":log_path=" + folder + "/sanitizer";
+    const std::string log = ":log_path=" + folder_ + "/sanitizer";
     // libindi 1.9.9 frees a compressed FITS image (fpack's, from malloc) with delete[]: with
     // glibc that is free() all the same, but AddressSanitizer would end the driver for it.
     const std::string libindiMismatch = ":alloc_dealloc_mismatch=0";
+    log_.clear();
+    ended_ = false;
     child_ = std::make_unique<Child>(
         std::vector<std::string>{KYR_INDISERVER, "-v", "-p", std::to_string(port), "-u",
-                                 folder + "/indiserver.socket", KYR_INDI_DRIVER},
-        std::vector<std::string>{"HOME=" + folder,
+                                 folder_ + "/indiserver.socket", KYR_INDI_DRIVER},
+        std::vector<std::string>{"HOME=" + folder_,
                                  std::string("ASAN_OPTIONS=") + (asan ? asan : "") + libindiMismatch + log,
                                  std::string("UBSAN_OPTIONS=") + (ubsan ? ubsan : "") + log},
         true);
@@ -155,11 +163,15 @@ Server::Server(const std::string& folder) : folder_(folder) {
             if (n > 0) log_.append(buf, static_cast<std::size_t>(n));
             cv_.notify_all();
         }
+        std::lock_guard<std::mutex> lock(m_);
+        ended_ = true;
+        cv_.notify_all();
     });
     std::unique_lock<std::mutex> lock(m_);
-    if (cv_.wait_until(lock, guardDeadline(),
-                       [&] { return log_.find("listening to port") != std::string::npos; }))
-        port_ = port;
+    cv_.wait_until(lock, guardDeadline(), [&] {
+        return ended_ || log_.find("listening to port") != std::string::npos;
+    });
+    if (!ended_ && log_.find("listening to port") != std::string::npos) port_ = port;
 }
 
 int Server::driverStarts() {
@@ -282,23 +294,31 @@ bool Client::setSwitch(const char* property, const char* element) {
     return true;
 }
 
-bool Client::connectNow() {
-    locked([&] { return props_["CONNECTION"].state = IPS_BUSY; });  // a new outcome is awaited
-    if (!setSwitch("CONNECTION", "CONNECT")) return false;
-    // Connected: the camera's properties are defined. Failed: the switch goes to alert.
-    waitFor([&] { return prop("CCD_EXPOSURE") != nullptr || state("CONNECTION") == IPS_ALERT; });
-    return locked([&] { return prop("CCD_EXPOSURE") != nullptr; });
+bool Client::connectNow(int attempts) {
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        // A new outcome is awaited.
+        locked([&] { return props_["CONNECTION"].state = IPS_BUSY; });
+        if (!setSwitch("CONNECTION", "CONNECT")) return false;
+        // Connected: the camera's properties are defined. Failed: the switch goes to alert.
+        waitFor(
+            [&] { return prop("CCD_EXPOSURE") != nullptr || state("CONNECTION") == IPS_ALERT; });
+        const auto [connected, failed] = locked([&] {
+            return std::pair(prop("CCD_EXPOSURE") != nullptr, state("CONNECTION") == IPS_ALERT);
+        });
+        if (connected || !failed) return connected;
+    }
+    return false;
 }
 
-bool Client::connectSerial(const std::string& path) {
+bool Client::connectSerial(const std::string& path, int attempts) {
     return setSwitch("CONNECTION_MODE", "CONNECTION_SERIAL") &&
-           setText("DEVICE_PORT", "PORT", path) && connectNow();
+           setText("DEVICE_PORT", "PORT", path) && connectNow(attempts);
 }
 
-bool Client::connectTcp(int port) {
+bool Client::connectTcp(int port, int attempts) {
     return setSwitch("CONNECTION_MODE", "CONNECTION_TCP") &&
            setText("DEVICE_ADDRESS", "ADDRESS", "127.0.0.1") &&
-           setText("DEVICE_ADDRESS", "PORT", std::to_string(port)) && connectNow();
+           setText("DEVICE_ADDRESS", "PORT", std::to_string(port)) && connectNow(attempts);
 }
 
 Bytes Client::expose(double seconds) {

@@ -63,6 +63,9 @@ class Server {
     std::string stop();
 
   private:
+    // Starts it on `port`; port_ is set once it listens there.
+    void start(int port);
+
     std::string folder_;
     int port_ = 0;
     std::unique_ptr<Child> child_;
@@ -70,6 +73,7 @@ class Server {
     std::mutex m_;
     std::condition_variable cv_;
     std::string log_;
+    bool ended_ = false;  // its log reached its end
 };
 
 // What the client knows of one property.
@@ -116,9 +120,11 @@ class Client : public INDI::BaseClient {
     bool setText(const char* property, const char* element, const std::string& v);
     bool setNumber(const char* property, const char* element, double v);
     bool setSwitch(const char* property, const char* element);
-    // The line's settings and CONNECT: true when the camera's properties came.
-    bool connectSerial(const std::string& path);
-    bool connectTcp(int port);
+    // The line's settings and CONNECT: true when the camera's properties came. A KYR that
+    // did not answer the link request in time (a simulator just started on a busy machine)
+    // is asked again, up to `attempts` connections in all.
+    bool connectSerial(const std::string& path, int attempts = 3);
+    bool connectTcp(int port, int attempts = 3);
     // The FITS of the image an exposure brings (empty when it failed).
     Bytes expose(double seconds);
     // Any image an exposure brings, in whatever format (empty bytes when it failed).
@@ -132,7 +138,7 @@ class Client : public INDI::BaseClient {
 
   private:
     void take(INDI::Property property);
-    bool connectNow();
+    bool connectNow(int attempts);
 
     std::mutex m_;
     std::condition_variable cv_;
