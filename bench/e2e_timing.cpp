@@ -300,7 +300,8 @@ int main(int argc, char** argv) {
                     ideal, elapsed, elapsed / ideal, kSlowLinkGoal,
                     elapsed / ideal <= kSlowLinkGoal ? "met" : "NOT MET");
         // The device's own screen image, from the same seed.
-        const kyr::sim::SimImage& truth = kyr::sim::SimDevice{}.image(31);
+        const kyr::sim::SimDevice device;
+        const kyr::sim::SimImage& truth = device.image(31);
         const int rows = con.image.imageData.rows(), cols = con.image.imageData.cols();
         int wrongRows = 0;
         if (static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols) != truth.pixels.size())

@@ -219,8 +219,8 @@ TEST(SimImages, ScreenRowsCutTheScreenImageToItsFirstRows) {
     SimOptions o;
     o.screenRows = 20;
     SimDevice d(o);
-    SimDevice whole;
-    const SimImage& full = whole.image(31);  // the device outlives the reference
+    const SimDevice whole;
+    const SimImage& full = whole.image(31);
     const SimImage& cut = d.image(31);
     EXPECT_EQ(headerOf(d, 31).height, 20);
     EXPECT_EQ(cut.pixels,
