@@ -112,9 +112,13 @@ public:
     void applyFlatField();
 
     // ---- files
-    std::string showFileDialog(FileDialogMode mode, FileDialogFilter filter);
+    std::string showFileDialog(FileDialogMode mode, FileDialogFilter filter,
+                               const std::string& title = {});
     // File I/O > Load KYR Frame from Disk / Save / Receive and Automatically Save Images.
     void loadImage();
+    // Loads the .KYR file `name` as the menu item does once a name is chosen (a recent
+    // file, the command line).
+    void loadImage(const std::string& name);
     void saveImageAs();
     void startAutoSave();
     // File I/O > Save Displayed Image in Bitmap Format.
@@ -205,7 +209,7 @@ private:
     bool storeCompanionFile(FileKind kind, const std::string& extension, const std::string& text);
     void acknowledgeSave(bool saved);
     // The save dialog for automatic saving (Download All, auto-save); false on cancel.
-    bool chooseAutoSaveName();
+    bool chooseAutoSaveName(const std::string& title);
     void requestNextBuffer();
     // The lowest flagged buffer from `first` on becomes the next to fetch (Download All
     // goes on); with none flagged Download All is over.

@@ -239,7 +239,8 @@ void Console::downloadScreenImage() {
 }
 
 void Console::downloadAll() {
-    if (!chooseAutoSaveName()) return;
+    // The images are saved as this name with 001, 002... added.
+    if (!chooseAutoSaveName("Download All: Base Name for the Images")) return;
     files.autoSaveOn = true;
     files.autoSaveNumber = 1;
     sendCommand(HostPacket::BufferReportRequest);

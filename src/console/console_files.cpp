@@ -18,8 +18,10 @@ constexpr int kAutoSaveLimit = 999;
 
 }  // namespace
 
-std::string Console::showFileDialog(FileDialogMode mode, FileDialogFilter filter) {
+std::string Console::showFileDialog(FileDialogMode mode, FileDialogFilter filter,
+                                    const std::string& title) {
     FileDialogRequest request;
+    request.title = title;
     request.mode = mode;
     request.filter = fileDialogFilterText(filter);
     request.filterIndex = 2;
@@ -35,6 +37,10 @@ void Console::loadImage() {
         ui_.showMessage("No file was selected");
         return;
     }
+    loadImage(name);
+}
+
+void Console::loadImage(const std::string& name) {
     files.imageFileName = name;
     if (name.find(".bmp") != std::string::npos) {
         ui_.showMessage("Program cannot read bitmap files");
@@ -138,7 +144,7 @@ void Console::saveImageAs() {
 }
 
 void Console::startAutoSave() {
-    if (!chooseAutoSaveName()) return;
+    if (!chooseAutoSaveName("Receive and Automatically Save Images: Base Name")) return;
     if (fileExists(files.saveBaseName + "001.KYR")) {
         files.autoSaveOn = false;
         ui_.showMessage(std::string("autofilename") + "001.KYR" + " already exists!");
@@ -249,8 +255,8 @@ void Console::writeMosaicData() {
                                        mosaicDataText(header, image.auxData, image.imageData)));
 }
 
-bool Console::chooseAutoSaveName() {
-    const std::string name = showFileDialog(FileDialogMode::Save, FileDialogFilter::Kyr);
+bool Console::chooseAutoSaveName(const std::string& title) {
+    const std::string name = showFileDialog(FileDialogMode::Save, FileDialogFilter::Kyr, title);
     if (name.empty()) {
         showStatus("No file was selected!");
         ui_.showMessage("No file was selected");

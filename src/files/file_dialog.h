@@ -14,6 +14,7 @@ struct FileDialogRequest {
     std::string filter;   // "All Files (*.*)|*.*|KYR Files (*.KYR)|*.KYR"
     int filterIndex = 2;  // 1-based; the second entry is preselected
     int flags = 4;        // hide read-only box; no overwrite prompt; no must-exist check
+    std::string title;    // the dialog's title ("": the platform's own, "Open" or "Save As")
 };
 
 std::string fileDialogFilterText(FileDialogFilter filter);
