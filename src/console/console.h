@@ -36,6 +36,10 @@ namespace kyr {
 inline constexpr const char* kWindowTitle = "KYR Remote Operation Console Version 2.10";
 inline constexpr const char* kNoPortMessage = "No COM port is open to KYR";
 inline constexpr const char* kNewLine = "\r\n";
+inline constexpr const char* kForeignFitsNotKyr =
+    "This image was opened from a FITS file that this console did not write. It lacks the "
+    "header a .KYR file needs (exposure, optics, date and the device's settings), so it cannot "
+    "be saved in QUOR format. Export it as FITS or PNG instead.";
 
 class Console {
 public:
@@ -119,6 +123,11 @@ public:
     // Loads the .KYR file `name` as the menu item does once a name is chosen (a recent
     // file, the command line).
     void loadImage(const std::string& name);
+    // File I/O > Open FITS Image, and a FITS file by name: a 2-D image becomes the image on
+    // display (read out, measured and exported like a downloaded one) with auto contrast for
+    // the stretch in use; a file that cannot be opened changes nothing.
+    void openFits();
+    void openFits(const std::string& name);
     void saveImageAs();
     void startAutoSave();
     // File I/O > Save Displayed Image in Bitmap Format.
@@ -184,7 +193,7 @@ private:
         return turboOn ? static_cast<std::uint16_t>(mask | key::Turbo) : mask;
     }
     // Auto Contrast by one rule (the description's, or zscale); nothing without an image.
-    void applyAutoContrast(Contrast (*rule)(const PixelArray&, int, int));
+    void applyAutoContrast(const std::function<Contrast(const PixelArray&, int, int)>& rule);
     void restartReplyTimer(int ms);
     void stopReplyTimer();
     void writePacket(const std::vector<std::uint8_t>& packet, bool testPortOpen);

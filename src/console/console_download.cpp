@@ -119,6 +119,8 @@ DispatchResult Console::handleImageHeader() {
         return DispatchResult::EndEvent;
     }
     image.imageData.recreate(header.hdrWidth, header.hdrHeight);
+    image.fromForeignFits = false;
+    image.saturationLimit = 65535;
     download.currentRow = header.hdrFirstRow;
     download.requestFirstColumn = header.hdrFirstColumn;
     download.requestColumnCount = header.hdrWidth;

@@ -77,6 +77,8 @@ void Console::loadImage(const std::string& name) {
     // The whole load succeeded: take the values over together.
     const KyrFile& v = loaded.values;
     image.imageData = std::move(loaded.pixels);
+    image.fromForeignFits = false;
+    image.saturationLimit = 65535;
     image.imageWidth = *v.imageWidth;
     image.imageHeight = *v.imageHeight;
     files.loadCompressed = v.compressed;
@@ -136,6 +138,12 @@ void Console::saveImageAs() {
     }
     if (image.imageWidth == 0) {
         ui_.showMessage("No image data available to save");
+        return;
+    }
+    if (image.fromForeignFits) {
+        ui_.showMessage(kForeignFitsNotKyr);
+        events_->fileRefused(FileKind::Image, name, FileRefusal::NoKyrHeader,
+                             "a FITS file from elsewhere has no .KYR header");
         return;
     }
     files.saveBaseName = files.cut(name);

@@ -6,7 +6,8 @@
 namespace kyr {
 
 enum class FileDialogMode { Open, Save };
-enum class FileDialogFilter { Kyr, Bmp, Bin, Fits, Png };
+// FitsAny: every extension a FITS file goes by, for opening one.
+enum class FileDialogFilter { Kyr, Bmp, Bin, Fits, Png, FitsAny };
 
 // What the platform's dialog is asked to show.
 struct FileDialogRequest {
