@@ -20,6 +20,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
 #include <QStatusBar>
@@ -32,6 +33,7 @@
 #include "common/version.h"
 #include "link/speed_table.h"
 #include "contrast_dialog.h"
+#include "focus_panel.h"
 #include "image/readout.h"
 #include "image/render.h"
 #include "image/star_measure.h"
@@ -226,6 +228,7 @@ const char* const kShortcuts[][2] = {
     {"F5", "Download Screen Image"},
     {"Shift+F5", "Download All"},
     {"Ctrl+O", "Load KYR Frame from Disk"},
+    {"Ctrl+Shift+O", "Open FITS Image"},
     {"Ctrl+S", "Save KYR Frame to Disk"},
     {"Ctrl+B", "Adjust Contrast"},
     {"Ctrl+A", "Auto Contrast"},
@@ -455,10 +458,19 @@ void MainWindow::buildDocks() {
     informationDock_->setWidget(headertxt);
     focusDock_ = new QDockWidget(QStringLiteral("Focus"), this);
     focusDock_->setObjectName(QStringLiteral("focusDock"));
-    auto* focus = new QWidget(focusDock_);
-    focus->setObjectName(QStringLiteral("focusPanel"));
-    focus->setMinimumSize(120, 60);
-    focusDock_->setWidget(focus);
+    // In a scroll area: a short window keeps its picture and scrolls the panel instead.
+    auto* scroll = new QScrollArea(focusDock_);
+    scroll->setObjectName(QStringLiteral("focusScroll"));
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    focus_ = new FocusPanel(console_.image, scroll);
+    scroll->setWidget(focus_);
+    scroll->setMinimumSize(120, 60);
+    focusDock_->setWidget(scroll);
+    connect(focus_, &FocusPanel::lockChanged, this, &MainWindow::showStarMark);
+    pictureArea->setClickHandler([this](int x, int y) { pictureClicked(x, y); });
+    pictureArea->setBoxHandler([this](QRect box) { pictureBoxDragged(box); });
     for (QDockWidget* d : {informationDock_, focusDock_}) {
         d->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable |
                        QDockWidget::DockWidgetFloatable);
@@ -495,6 +507,8 @@ void MainWindow::buildMenus() {
     QMenu* file = addMenu(nullptr, "fileMenu", QStringLiteral("&File I/O"));
     addItem(file, "loadImage", QStringLiteral("&Load KYR  Frame from Disk"),
             [](Console& c) { c.loadImage(); }, QKeySequence(Qt::CTRL | Qt::Key_O));
+    addItem(file, "openFits", QStringLiteral("Open FITS &Image..."),
+            [](Console& c) { c.openFits(); }, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
     recentMenu_ = addMenu(file, "recentMenu", QStringLiteral("Recen&t"));
     rebuildRecentMenu();
     addSeparator(file, "separator1");
@@ -769,7 +783,10 @@ bool MainWindow::isFitsName(const QString& path) {
 
 void MainWindow::openFile(const QString& path) {
     const std::string name = QFile::encodeName(path).toStdString();
-    run([name](Console& c) { c.loadImage(name); });
+    if (isFitsName(path))
+        run([name](Console& c) { c.openFits(name); });
+    else
+        run([name](Console& c) { c.loadImage(name); });
 }
 
 void MainWindow::buildStatusBar() {
@@ -782,10 +799,8 @@ void MainWindow::buildStatusBar() {
     progress_->hide();
     bar->addWidget(progress_, 1);
     readoutField_ = new StatusField("statusreadout", this);
-    starField_ = new StatusField("statusstar", this);
     zoomField_ = new StatusField("statuszoom", this);
     bar->addWidget(readoutField_, 1);
-    bar->addWidget(starField_, 2);
     bar->addPermanentWidget(zoomField_);
     portField_ = new StatusField("statusport", this);
     lineField_ = new StatusField("statusline", this);
@@ -853,7 +868,7 @@ void MainWindow::pictureMouseMove(float x, float y) {
 }
 
 void MainWindow::showPointerFields() {
-    // The same pixel in a field of its own, and the star under the pointer.
+    // The same pixel in a field of its own, and the star under the pointer in the focus panel.
     const Console& c = console_;
     const Readout r = pixelReadout(pointerX_, pointerY_, c.display.displayOffsetX,
                                    c.display.displayOffsetY, c.image.imageData, c.image.imageWidth,
@@ -861,22 +876,61 @@ void MainWindow::showPointerFields() {
     if (!r.changed) return;
     if (r.text.empty()) {
         readoutField_->clear();
-        starField_->clear();
+        focus_->pointerAt(0, 0);
         return;
     }
     readoutField_->setText(tr("Pixel %1, %2 = %3").arg(r.column).arg(r.row).arg(r.sample));
-    const StarMeasure star =
-        measureStar(c.image.imageData, c.image.imageWidth, c.image.imageHeight, r.column, r.row);
-    if (star.found) {
-        starField_->setText(tr("Star %1, %2: peak %3, sky %4, HFD %5 px")
-                                .arg(star.column)
-                                .arg(star.row)
-                                .arg(star.peak)
-                                .arg(star.background, 0, 'f', 0)
-                                .arg(star.hfd, 0, 'f', 2));
-    } else {
-        starField_->clear();
+    focus_->pointerAt(r.column, r.row);
+}
+
+void MainWindow::pictureClicked(int x, int y) {
+    const DisplaySettings& d = console_.display;
+    if (console_.terminated() || !d.imageShown) return;
+    const int column = x - d.displayOffsetX, row = y - d.displayOffsetY;
+    if (column < 1 || row < 1 || column > console_.image.imageWidth ||
+        row > console_.image.imageHeight)
+        return;
+    focus_->lockAt(column, row);
+}
+
+void MainWindow::pictureBoxDragged(QRect areaBox) {
+    const DisplaySettings& d = console_.display;
+    if (areaBox.isEmpty() || !d.imageShown) {
+        focus_->setBox(std::nullopt);
+        return;
     }
+    const ImageBox box = clipBox(
+        ImageBox{areaBox.left() - d.displayOffsetX, areaBox.top() - d.displayOffsetY,
+                 areaBox.width(), areaBox.height()},
+        console_.image.imageWidth, console_.image.imageHeight);
+    if (box.width == 0 || box.height == 0) {
+        pictureArea->setBox(QRect());
+        focus_->setBox(std::nullopt);
+        return;
+    }
+    // The mark shows the part that was measured.
+    pictureArea->setBox(QRect(box.column + d.displayOffsetX, box.row + d.displayOffsetY,
+                              box.width, box.height));
+    focus_->setBox(box);
+}
+
+void MainWindow::showStarMark() {
+    const DisplaySettings& d = console_.display;
+    if (const auto star = focus_->locked())
+        pictureArea->setMarker(*star + QPoint(d.displayOffsetX, d.displayOffsetY));
+    else
+        pictureArea->setMarker(std::nullopt);
+}
+
+void MainWindow::imageReplaced(bool newFile) {
+    if (newFile) {
+        // Another file: a box from the image before means nothing on it.
+        pictureArea->setBox(QRect());
+        focus_->setBox(std::nullopt);
+    }
+    focus_->imageChanged();
+    showStarMark();
+    showPointerFields();
 }
 
 void MainWindow::previewContrast(std::int32_t background, std::int32_t range) {
@@ -885,7 +939,7 @@ void MainWindow::previewContrast(std::int32_t background, std::int32_t range) {
     const bool flat = c.flat.showFlat;
     GreyLut lut;
     lut.update(background, range, c.display.stretch);
-    const RenderResult drawn = renderPicture(flat ? c.flat.flatData : c.image.imageData,
+    const RenderResult drawn = renderWholePicture(flat ? c.flat.flatData : c.image.imageData,
                                              flat ? c.flat.flatWidth : c.image.imageWidth,
                                              flat ? c.flat.flatHeight : c.image.imageHeight, lut);
     pictureArea->setPicture(drawn.picture);
@@ -1025,9 +1079,9 @@ void MainWindow::imageComplete(int) {
     else
         hideProgress();
     refreshState();
-    // In the device's Focus mode images follow one another: the star under a still pointer
-    // is measured again in each, so its HFD can be watched while focusing.
-    showPointerFields();
+    // In the device's Focus mode images follow one another: the locked star (or the one under
+    // a still pointer) is measured again in each, so its HFD can be watched while focusing.
+    imageReplaced(false);
 }
 
 void MainWindow::transferFailed() {
@@ -1057,6 +1111,7 @@ void MainWindow::fileRefused(FileKind, const std::string&, FileRefusal, const st
 void MainWindow::fileLoaded(const std::string& path) {
     noteRecent(QFile::decodeName(QByteArray::fromStdString(path)));
     refreshState();
+    imageReplaced(true);
 }
 
 void MainWindow::uploadStarted() {

@@ -30,6 +30,7 @@ namespace kyr {
 
 class PictureArea;
 class ContrastDialog;
+class FocusPanel;
 
 class MainWindow : public QMainWindow, public Ui, public ConsoleEvents {
     Q_OBJECT
@@ -137,8 +138,15 @@ class MainWindow : public QMainWindow, public Ui, public ConsoleEvents {
     void drawArrivedRows();
     void forgetArrivedRows();
     void pictureMouseMove(float x, float y);
-    // The pixel and star fields for the pointer's last place over the picture.
+    // The pixel field and the focus panel for the pointer's last place over the picture.
     void showPointerFields();
+    // A click or a dragged box on the picture, in area pixels.
+    void pictureClicked(int x, int y);
+    void pictureBoxDragged(QRect areaBox);
+    // The locked star's mark on the picture follows the focus panel.
+    void showStarMark();
+    // A new image is on display: the focus panel measures it.
+    void imageReplaced(bool newFile);
     void previewContrast(std::int32_t background, std::int32_t range);
     void setStretch(Stretch stretch);
     // Units, automatic saving and capture as the console holds them after a handler or event.
@@ -175,7 +183,7 @@ class MainWindow : public QMainWindow, public Ui, public ConsoleEvents {
     std::map<QString, QString> folders_;  // the last folder of each kind of file dialog
     QLabel* zoomField_ = nullptr;
     QLabel* readoutField_ = nullptr;
-    QLabel* starField_ = nullptr;
+    FocusPanel* focus_ = nullptr;
     QLabel* portField_ = nullptr;
     QLabel* lineField_ = nullptr;
     QLabel* linkField_ = nullptr;

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 namespace kyr {
 
@@ -53,7 +55,8 @@ PictureArea::Geometry PictureArea::geometryNow() const {
         const double scaled = size * g.scale;
         const double o = start + length / 2.0 - centre * g.scale;
         const double a = start, b = start + length - scaled;
-        return std::clamp(o, std::min(a, b), std::max(a, b));
+        if (b >= a) return std::floor(std::clamp(o, a, b));  // inside: on whole device pixels
+        return std::clamp(o, b, a);
     };
     g.origin = QPointF(axis(g.inner.left(), g.inner.width(), pictureWidth(), centre_.x()),
                        axis(g.inner.top(), g.inner.height(), pictureHeight(), centre_.y()));
@@ -128,10 +131,11 @@ void PictureArea::setPicture(const Picture& picture) {
     if (resized) image_ = QImage(w, h, QImage::Format_Grayscale8);
     copyRows(picture, 0, h - 1);
     view_ = QImage();
-    // A bitmap of another size is fitted afresh.
+    // A bitmap of another size is fitted afresh. Its owner is still drawing it: the pointer
+    // is read out again by the owner, not from inside the drawing.
     if (resized) {
         centre_ = QPointF(w / 2.0, h / 2.0);
-        applyZoom(fit_ ? fitZoom() : zoom_, fit_);
+        applyZoom(fit_ ? fitZoom() : zoom_, fit_, false);
     }
     update();
 }
@@ -172,30 +176,50 @@ void PictureArea::composeRows(int first, int last) {
         update();
         return;
     }
+    // Runs of device columns that show one bitmap column (-1: the ground), left to right.
     const int w = g.inner.width();
-    std::vector<int> columns(static_cast<std::size_t>(w));
+    struct Run {
+        int column;
+        int length;
+    };
+    std::vector<Run> runs;
     for (int x = 0; x < w; ++x) {
-        const int c = columnAt(g, g.inner.left() + x);
-        columns[static_cast<std::size_t>(x)] = image_.isNull() || c < 0 || c >= image_.width() ? -1 : c;
+        int c = columnAt(g, g.inner.left() + x);
+        if (image_.isNull() || c < 0 || c >= image_.width()) c = -1;
+        if (!runs.empty() && runs.back().column == c)
+            ++runs.back().length;
+        else
+            runs.push_back({c, 1});
     }
+    std::array<QRgb, 256> colours;
+    for (int i = 0; i < 256; ++i) colours[static_cast<std::size_t>(i)] = qRgb(i, i, i);
     const QRgb ground = kGround.rgb();
+    const auto bytes = static_cast<std::size_t>(w) * sizeof(QRgb);
     int top = -1, bottom = -1;  // device rows repainted
+    int madeRow = -2;           // the bitmap row of the device row made last (-1: ground)
+    const QRgb* made = nullptr;
     for (int y = 0; y < g.inner.height(); ++y) {
-        const int r = rowAt(g, g.inner.top() + y);
+        int r = rowAt(g, g.inner.top() + y);
         const bool onPicture = !image_.isNull() && r >= 0 && r < image_.height();
         // Rows outside the bitmap are ground: made with the whole view only.
         if (onPicture ? (r < first || r > last) : (first != 0 || last != pictureHeight() - 1))
             continue;
+        if (!onPicture) r = -1;
         auto* line = reinterpret_cast<QRgb*>(view_.scanLine(y));
-        if (!onPicture) {
+        if (made != nullptr && r == madeRow) {
+            std::memcpy(line, made, bytes);  // the same bitmap row, one device row lower
+        } else if (r < 0) {
             std::fill_n(line, w, ground);
         } else {
             const std::uint8_t* grey = image_.constScanLine(r);
-            for (int x = 0; x < w; ++x) {
-                const int c = columns[static_cast<std::size_t>(x)];
-                line[x] = c < 0 ? ground : qRgb(grey[c], grey[c], grey[c]);
+            QRgb* out = line;
+            for (const Run& run : runs) {
+                out = std::fill_n(out, run.length,
+                                  run.column < 0 ? ground : colours[grey[run.column]]);
             }
         }
+        made = line;
+        madeRow = r;
         if (top < 0) top = y;
         bottom = y;
     }
@@ -209,7 +233,7 @@ void PictureArea::composeRows(int first, int last) {
 
 // ---------------------------------------------------------------- zoom and pan
 
-void PictureArea::applyZoom(double zoom, bool fit) {
+void PictureArea::applyZoom(double zoom, bool fit, bool report) {
     zoom = std::clamp(zoom, kMinZoom, kMaxZoom);
     const bool changed = zoom != zoom_ || fit != fit_;
     zoom_ = zoom;
@@ -221,7 +245,7 @@ void PictureArea::applyZoom(double zoom, bool fit) {
     view_ = QImage();
     update();
     if (changed) Q_EMIT zoomChanged(zoom_, fit_);
-    reportPointer();
+    if (report) reportPointer();
 }
 
 void PictureArea::fit() {

@@ -108,7 +108,8 @@ class PictureArea : public QWidget {
     static int devicePixel(double logical, double ratio);
     double fitZoom() const;
     bool pannable() const;
-    void applyZoom(double zoom, bool fit);
+    // `report`: tell the move handler which pixel is now under a still pointer.
+    void applyZoom(double zoom, bool fit, bool report = true);
     void copyRows(const Picture& picture, int first, int last);
     // The view in device pixels, made once per picture, zoom and pan: painting is a copy.
     void composeView();

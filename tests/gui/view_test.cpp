@@ -52,6 +52,9 @@ TEST(ViewTest, ThePictureTakesTheWindowAndTheFrontPanelKeepsItsPlace) {
     Window win;
     auto* area = win.find<PictureArea>("pictureArea");
     QWidget* form = win.w.centralWidget();
+    win.w.resize(win.w.minimumSizeHint());  // the smallest: the form at its design size
+    ASSERT_TRUE(waitFor([&] { return win.w.size() == win.w.minimumSizeHint(); }));
+    drainEvents();
     const QSize first = form->size();
     EXPECT_EQ(first, QSize(617, 446));
     EXPECT_EQ(area->geometry(), QRect(8, 0, 324, 252));
@@ -187,6 +190,7 @@ TEST(ViewTest, ImageIsDrawnRowByRowAsItArrivesWithTheProgressBar) {
     auto* bar = win.w.findChild<QProgressBar*>(QStringLiteral("progress"));
     auto* area = win.find<PictureArea>("pictureArea");
     // The pointer waits where the image's first pixel will be.
+    drainEvents();  // the window laid out
     mouse(area, QEvent::MouseMove, area->origin() + QPointF(156, 98));
     win.action("downloadScreenImage")->trigger();
     win.port.receive(buildPacket(4, headerPayload(f)));
