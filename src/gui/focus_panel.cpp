@@ -34,19 +34,26 @@ HfdGraph::HfdGraph(const HfdHistory& history, QWidget* parent)
 }
 
 QRectF HfdGraph::plot() const {
-    return QRectF(rect()).adjusted(4, 14, -4, -4);
+    return QRectF(rect()).adjusted(8, 18, -8, -8);
+}
+
+std::pair<double, double> HfdGraph::span() const {
+    const auto& v = history_.values();
+    const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
+    // Some room above and below; a flat history sits in the middle.
+    const double room = std::max(*hi - *lo, 0.2) * 0.15;
+    return {std::max(0.0, *lo - room), *hi + room};
 }
 
 QPointF HfdGraph::pointOf(std::size_t i) const {
     const QRectF r = plot();
-    const auto& v = history_.values();
-    const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
-    // Some room above and below; a flat history sits in the middle.
-    const double span = std::max(*hi - *lo, 0.1);
-    const double top = *hi + span * 0.1, bottom = std::max(0.0, *lo - span * 0.1);
-    const double steps = static_cast<double>(std::max<std::size_t>(history_.capacity() - 1, 1));
+    const auto [bottom, top] = span();
+    // The first images spread over a tenth of the history's length at least, then the
+    // graph fills up to its length.
+    const double steps = static_cast<double>(
+        std::clamp<std::size_t>(history_.size() - 1, 9, history_.capacity() - 1));
     const double x = r.left() + r.width() * static_cast<double>(i) / steps;
-    const double y = r.top() + r.height() * (top - v[i]) / (top - bottom);
+    const double y = r.top() + r.height() * (top - history_[i]) / (top - bottom);
     return {x, y};
 }
 
@@ -60,6 +67,13 @@ void HfdGraph::paintEvent(QPaintEvent*) {
     p.drawText(QRectF(rect()).adjusted(4, 1, -4, 0), Qt::AlignLeft | Qt::AlignTop,
                QStringLiteral("HFD, last %1 images").arg(history_.capacity()));
     if (history_.empty()) return;
+    // The scale: the top and bottom values at the right.
+    const auto [bottom, top] = span();
+    const QRectF r = plot();
+    p.drawText(QRectF(r.left(), r.top() - 14, r.width(), 14), Qt::AlignRight | Qt::AlignBottom,
+               QString::number(top, 'f', 2));
+    p.drawText(QRectF(r.left(), r.bottom() - 14, r.width(), 14), Qt::AlignRight | Qt::AlignBottom,
+               QString::number(bottom, 'f', 2));
     p.setPen(QPen(QColor(255, 255, 0), 1.5));
     QPointF last = pointOf(0);
     for (std::size_t i = 1; i < history_.size(); ++i) {
@@ -118,6 +132,7 @@ FocusPanel::FocusPanel(const ImageStore& image, QWidget* parent)
     column->addWidget(unlock_);
 
     graph_ = new HfdGraph(history_, this);
+    graph_->setMaximumHeight(180);
     column->addWidget(graph_, 1);
     best_ = value("focusBest", this);
     column->addWidget(best_);
@@ -178,7 +193,7 @@ void FocusPanel::showStatistics() {
         statsValues_->setText(QStringLiteral("no pixels"));
         return;
     }
-    statsValues_->setText(QStringLiteral("Min %1   Max %2\nMean %3   Median %4\nSigma %5")
+    statsValues_->setText(QStringLiteral("Min %1   Max %2\nMean %3\nMedian %4\nSigma %5")
                               .arg(s.min)
                               .arg(s.max)
                               .arg(s.mean, 0, 'f', 1)

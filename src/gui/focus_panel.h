@@ -33,6 +33,8 @@ class HfdGraph : public QWidget {
 
   private:
     QRectF plot() const;
+    // The values at the bottom and top of the plot.
+    std::pair<double, double> span() const;
     const HfdHistory& history_;
 };
 

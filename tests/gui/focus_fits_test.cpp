@@ -101,9 +101,13 @@ TEST(FocusPanelTest, AClickLocksTheStarWhichIsFollowedMeasuredAndGraphed) {
     EXPECT_TRUE(label(win, "focusBest").endsWith(QStringLiteral("(image 2 of 3)")));
     const QImage graph = panel->graph()->grab().toImage();
     const QPointF best = panel->graph()->pointOf(1);
-    const QColor ring = graph.pixelColor(QPoint(qRound(best.x() + 4.5), qRound(best.y())));
-    EXPECT_GT(ring.green(), 200);
-    EXPECT_LT(ring.red(), 100);
+    int ring = 0;  // the greenest pixel where the ring's right side passes
+    for (int dx = 3; dx <= 6; ++dx)
+        for (int dy = -1; dy <= 1; ++dy) {
+            const QColor px = graph.pixelColor(QPoint(qRound(best.x()) + dx, qRound(best.y()) + dy));
+            if (px.red() < 100) ring = std::max(ring, px.green());
+        }
+    EXPECT_GT(ring, 200);
     // The mark on the picture: a green square centred on the star.
     const QImage shown = area->grab().toImage();
     QPointF sum;
@@ -140,7 +144,7 @@ TEST(FocusPanelTest, StatisticsOfTheImageAndOfADraggedBox) {
     auto* area = win.find<PictureArea>("pictureArea");
     show(c, starField(200, 100, {{50, 50, 20000, 2.0}}), 200, 100);
     const auto statsText = [](const ImageStats& s) {
-        return QStringLiteral("Min %1   Max %2\nMean %3   Median %4\nSigma %5")
+        return QStringLiteral("Min %1   Max %2\nMean %3\nMedian %4\nSigma %5")
             .arg(s.min)
             .arg(s.max)
             .arg(s.mean, 0, 'f', 1)
