@@ -1,10 +1,14 @@
 // Times a whole exchange with kyr-sim over a paced pseudo-terminal and compares it with the
 // time the bytes themselves need on the line (11 bits per byte, both directions, since the
 // protocol waits for each answer before the next request). With --via, the console reaches
-// the pseudo-terminal through ser2net (raw or RFC 2217) started with the given configuration.
+// the pseudo-terminal through ser2net (raw or RFC 2217) started with the given configuration;
+// with --delay as well, through kyr-delay-proxy in front of ser2net, adding that one-way delay
+// (and --jitter): the download is then compared with the wire time plus one round trip per
+// request, and its pixels with the simulator's.
 //
 //   kyr-e2e-timing download|upload [--baud N] [--sim PATH]
-//                  [--via raw|rfc2217 --ser2net-config YAML] [--window]
+//                  [--via raw|rfc2217 --ser2net-config YAML
+//                   [--delay MS [--jitter MS] [--proxy PATH]]] [--window]
 //
 // --window downloads through the real main window (offscreen), which draws each row as it
 // arrives: its time against the plain console's shows what the live drawing costs.
@@ -23,10 +27,13 @@
 #include "console/console.h"
 #include "firmware/firmware.h"
 #include "gui/main_window.h"
+#include "link/protocol.h"
+#include "qtio/delay_proxy_process.h"
 #include "qtio/qt_platform.h"
 #include "qtio/ser2net_process.h"
 #include "qtio/serial_adapters.h"
 #include "qtio/simulator_process.h"
+#include "sim/sim_device.h"
 
 namespace {
 
@@ -35,6 +42,7 @@ class CountingPort : public kyr::SerialPort {
 public:
     explicit CountingPort(kyr::SerialPort& inner) : inner_(inner) {}
     std::size_t sent = 0, received = 0;
+    std::size_t requests = 0;  // header and row requests, repeats included
 
     void setCommPort(int n) override { inner_.setCommPort(n); }
     int commPort() const override { return inner_.commPort(); }
@@ -55,6 +63,10 @@ public:
     }
     void output(std::span<const std::uint8_t> bytes) override {
         sent += bytes.size();
+        if (bytes.size() > 1 && (bytes[1] == kyr::code(kyr::HostPacket::HeaderRequest) ||
+                                 bytes[1] == kyr::code(kyr::HostPacket::RawRowRequest) ||
+                                 bytes[1] == kyr::code(kyr::HostPacket::CompressedRowRequest)))
+            ++requests;
         inner_.output(bytes);
     }
     void setOnComm(CommHandler h) override { inner_.setOnComm(std::move(h)); }
@@ -135,7 +147,8 @@ int main(int argc, char** argv) {
     const QStringList args = app.arguments();
     if (args.size() < 2 || (args[1] != "download" && args[1] != "upload")) {
         std::fprintf(stderr, "usage: kyr-e2e-timing download|upload [--baud N] [--sim PATH] "
-                             "[--via raw|rfc2217 --ser2net-config YAML] [--window]\n");
+                             "[--via raw|rfc2217 --ser2net-config YAML [--delay MS "
+                             "[--jitter MS] [--proxy PATH]]] [--window]\n");
         return 2;
     }
     const bool upload = args[1] == "upload";
@@ -143,12 +156,17 @@ int main(int argc, char** argv) {
     bool withWindow = false;
     QString simPath = kyr::SimulatorProcess::locate(QCoreApplication::applicationDirPath());
     QString via, ser2netConfig;
+    QString proxyPath = QStringLiteral(KYR_DELAY_PROXY_EXE);
+    int delayMs = -1, jitterMs = 0;
     for (int i = 2; i < args.size(); ++i) {
         if (args[i] == "--window") withWindow = true;
         else if (args[i] == "--baud" && i + 1 < args.size()) baud = args[++i].toInt();
         else if (args[i] == "--sim" && i + 1 < args.size()) simPath = args[++i];
         else if (args[i] == "--via" && i + 1 < args.size()) via = args[++i];
         else if (args[i] == "--ser2net-config" && i + 1 < args.size()) ser2netConfig = args[++i];
+        else if (args[i] == "--delay" && i + 1 < args.size()) delayMs = args[++i].toInt();
+        else if (args[i] == "--jitter" && i + 1 < args.size()) jitterMs = args[++i].toInt();
+        else if (args[i] == "--proxy" && i + 1 < args.size()) proxyPath = args[++i];
     }
     if (withWindow && upload) {
         std::fprintf(stderr, "kyr-e2e-timing: --window times the download only\n");
@@ -170,6 +188,22 @@ int main(int argc, char** argv) {
             return 1;
         }
         map.map(1, (via == "raw" ? server.rawPath() : server.rfc2217Path()).toStdString());
+    }
+    const bool proxied = delayMs >= 0;
+    kyr::test::DelayProxyProcess proxy;
+    if (proxied) {
+        if (via.isEmpty() || upload || withWindow) {
+            std::fprintf(stderr, "kyr-e2e-timing: --delay times the download through ser2net only\n");
+            return 2;
+        }
+        const QString served = via == "raw" ? server.rawPath() : server.rfc2217Path();
+        if (!proxy.start(proxyPath, served,
+                         {"--delay", QString::number(delayMs), "--jitter", QString::number(jitterMs),
+                          "--max-seconds", "900"})) {
+            std::fprintf(stderr, "kyr-e2e-timing: %s\n", qPrintable(proxy.error()));
+            return 1;
+        }
+        map.map(1, proxy.path().toStdString());
     }
     kyr::RoutingSerialPort routed(map);
     CountingPort port(routed);
@@ -212,7 +246,7 @@ int main(int argc, char** argv) {
     QTimer::singleShot(300, &settle, &QEventLoop::quit);
     settle.exec();
 
-    port.sent = port.received = 0;
+    port.sent = port.received = port.requests = 0;
     QElapsedTimer clockStart;
     clockStart.start();
     bool ok = false;
@@ -240,11 +274,43 @@ int main(int argc, char** argv) {
                     static_cast<double>(restart.nsecsElapsed()) / 1e9);
     }
     const double bound = 11.0 * static_cast<double>(bytes) / baud;
-    const std::string route = via.isEmpty() ? (withWindow ? " through the window" : "")
-                                            : " through ser2net (" + via.toStdString() + ")";
+    std::string route = via.isEmpty() ? (withWindow ? " through the window" : "")
+                                      : " through ser2net (" + via.toStdString() + ")";
+    if (proxied)
+        route += " behind a " + std::to_string(delayMs) + " ms (+-" + std::to_string(jitterMs) +
+                 ") one-way delay";
     std::printf("%s at %d baud%s: %s\n", upload ? "firmware upload" : "screen image download", baud,
                 route.c_str(), ok ? "completed" : "FAILED");
     std::printf("  bytes sent %zu, received %zu\n", port.sent, port.received);
+    if (proxied && con.header.hdrHeight > 0) {
+        // One request for the header, one per row, one more for the extra data row.
+        const bool extraRow = con.header.hdrExposureCount != 1 || con.header.mosaicType != 0;
+        const int needed = 1 + con.header.hdrHeight + (extraRow ? 1 : 0);
+        const double ideal = 11.0 * static_cast<double>(bytes) / baud + needed * 2.0 * delayMs / 1000.0;
+        std::printf("  requests sent %zu, needed %d\n", port.requests, needed);
+        std::printf("  wire time + requests x round trip %.3f s, measured %.3f s, ratio %.4f\n",
+                    ideal, elapsed, elapsed / ideal);
+        // The device's own screen image, from the same seed.
+        const kyr::sim::SimImage& truth = kyr::sim::SimDevice{}.image(31);
+        const int rows = con.image.imageData.rows(), cols = con.image.imageData.cols();
+        int wrongRows = 0;
+        if (static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols) != truth.pixels.size())
+            wrongRows = rows;
+        else
+            for (int y = 1; y <= rows; ++y)
+                for (int x = 1; x <= cols; ++x)
+                    if (con.image.imageData.sample(x, y) !=
+                        truth.pixels[static_cast<std::size_t>((y - 1) * cols + x - 1)]) {
+                        ++wrongRows;
+                        break;
+                    }
+        if (ok && wrongRows > 0) {
+            std::printf("  WRONG IMAGE: %d of %d rows differ from the device's\n", wrongRows, rows);
+            ok = false;
+        } else if (ok) {
+            std::printf("  image bit-exact\n");
+        }
+    }
     std::printf("  wire-time bound %.3f s, measured %.3f s, ratio %.4f\n", bound, elapsed,
                 elapsed / bound);
     con.shutdown();

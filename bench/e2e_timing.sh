@@ -2,14 +2,16 @@
 # Times a screen-image download and a firmware upload against kyr-sim at 115200 baud, then the
 # download through ser2net with contrib/ser2net.yaml (raw and RFC 2217), and prints each
 # against the wire-time bound of the bytes exchanged (goals: ratio within 1.05 on the line,
-# within 1.02 through ser2net).
+# within 1.02 through ser2net). Last, the download through ser2net (RFC 2217) behind
+# kyr-delay-proxy at 150 ms one way, against the wire time plus one round trip per request
+# (goal: within 1.10, and the image bit-exact).
 #   bench/e2e_timing.sh [BUILD-DIR]
 set -eu
 cd "$(dirname "$0")/.."
 build=${1:-build-release}
 ./scripts/install-deps.sh
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKYR_TESTS=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" --target kyr-e2e-timing kyr-sim
+cmake --build "$build" -j "$(nproc)" --target kyr-e2e-timing kyr-sim kyr-delay-proxy
 export QT_QPA_PLATFORM=offscreen
 for what in download upload; do
     "$build/bench/kyr-e2e-timing" "$what" --baud 115200 --sim "$build/src/sim/kyr-sim"
@@ -23,3 +25,6 @@ done
 for how in "" --window; do
     "$build/bench/kyr-e2e-timing" download --baud 115200 --sim "$build/src/sim/kyr-sim" $how
 done
+# A remote observatory's link: 300 ms round trip.
+"$build/bench/kyr-e2e-timing" download --baud 115200 --sim "$build/src/sim/kyr-sim" \
+    --via rfc2217 --ser2net-config contrib/ser2net.yaml --delay 150

@@ -72,6 +72,8 @@ class CliUi : public Ui {
     // The console has just told of a failure (an event says so): when its last word was a
     // status line, that line is the error, printed once; a message box is printed already.
     void reportLastStatus();
+    // The same, with the console's advice for the window replaced by kyrctl's own.
+    void reportLastStatus(const std::string& windowAdvice, const std::string& advice);
 
     // ---- what the console showed
     // Called after every message box.

@@ -56,8 +56,8 @@ void Console::start() {
         port_.setPortOpen(true);
         link.portOpen = true;
         port_.setRThreshold(1);
-        link.replyTimeout = 256;
-        link.transferTimeout = 256;
+        lineOpened();
+        setReplyIntervals(256, 256);
         events_->lineSettingsApplied("115200,N,8,2");
         sendLinkRequest(1);
         showStatus("Link not established!");
@@ -101,8 +101,7 @@ void Console::setBaudRate(int code) {
     }
     const auto& row = kSpeeds[static_cast<std::size_t>(code)];
     link.baudCode = static_cast<std::int16_t>(code);
-    link.replyTimeout = row.replyTimeout;
-    link.transferTimeout = row.transferTimeout;
+    setReplyIntervals(row.replyTimeout, row.transferTimeout);
     events_->lineSettingsApplied(settings);
 }
 
@@ -139,8 +138,8 @@ void Console::establishLink(int n) {
     }
     if (link.baudCode >= 1 && link.baudCode <= 5)
         events_->lineSettingsApplied(speedSettings(link.baudCode, 2));
-    link.replyTimeout = 256;
-    link.transferTimeout = 110;
+    lineOpened();
+    setReplyIntervals(256, 110);
     link.linkEstablished = false;
     showStatus("Link not established", true);
     upload.uploadState = UploadState::Idle;

@@ -229,6 +229,27 @@ private:
     void finishDownloadAll();
     void startHeaderRequest(int buffer);
 
+    // ---- answers to repeated requests and the reply timer's intervals
+    // The speed table's intervals; on a network line the round trip follows them as floors.
+    void setReplyIntervals(int reply, int transfer);
+    // The port just opened: a new line, nothing measured on it yet.
+    void lineOpened();
+    // Waits after a request, between the pieces of an answer, and for an upload's answer:
+    // the speed table's on a local line, the measured round trip's on a network line.
+    int replyInterval() const;
+    int pieceInterval() const;
+    int uploadInterval() const;
+    // A request for the next header or row went out, or the one awaited went again.
+    void firstRequestSent();
+    void requestRepeated();
+    // A good answer to the header or row awaited, still at the front of rxBuffer.
+    void answerTaken();
+    // A bad answer to the header or row awaited was dropped.
+    void badAnswerDropped();
+    // The complete packet at the front is a copy of the last answer taken, still due from
+    // a repeated request: true when it was dropped.
+    bool dropCopyOfLastAnswer();
+
     ConsoleEvents noEvents_;
     ConsoleEvents* events_ = &noEvents_;
     SerialPort& port_;

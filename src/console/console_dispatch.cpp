@@ -115,11 +115,16 @@ void Console::onReplyTimer() {
         events_->transferFailed();
         return;
     }
+    // A network line waits longer after each repeat (back-off); a local one keeps the
+    // interval it has.
+    if (link.networkLine) link.roundTrip.repeated();
     if (upload.uploadState != UploadState::Idle) {
         uploadTick();
         return;
     }
     rx.headerValid = false;
+    requestRepeated();
+    if (link.networkLine) restartReplyTimer(replyInterval());
     if (download.awaitingHeader) {
         sendHeaderRequest(download.imageBufferNumber);
     } else {

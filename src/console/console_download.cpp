@@ -37,7 +37,8 @@ void Console::endDownloadAll() {
 
 void Console::startHeaderRequest(int buffer) {
     download.awaitingHeader = true;
-    restartReplyTimer(link.replyTimeout);
+    firstRequestSent();
+    restartReplyTimer(replyInterval());
     download.imageBufferNumber = static_cast<std::int16_t>(buffer);
     sendHeaderRequest(buffer);
     events_->headerRequested(buffer);
@@ -84,18 +85,26 @@ DispatchResult Console::handleImageHeader() {
     // changes nothing but the receive buffer: taken while rows arrive, it would start the rows
     // again and the row in flight would land one row off.
     if (!download.awaitingHeader) {
-        if (rx.complete()) rx.removePacket(rx.packetSize());
+        if (rx.complete()) {
+            rx.removePacket(rx.packetSize());
+            if (download.copiesDue > 0) --download.copiesDue;
+        }
         return DispatchResult::Continue;
     }
-    restartReplyTimer(link.transferTimeout);
+    restartReplyTimer(pieceInterval());
     showStatus("Header data being received per host request", true);
     if (!rx.complete()) return DispatchResult::Continue;
     if (!rx.payloadValid()) {
         rx.removePacket(rx.packetSize());
-        startHeaderRequest(download.imageBufferNumber);
+        badAnswerDropped();
+        requestRepeated();
+        restartReplyTimer(replyInterval());
+        sendHeaderRequest(download.imageBufferNumber);
+        events_->headerRequested(download.imageBufferNumber);
         return DispatchResult::Continue;
     }
     stopReplyTimer();
+    answerTaken();
     if (const std::string problem = imageHeaderProblem(rx.payloadBytes()); !problem.empty()) {
         // A header the console cannot hold ends the transfer instead of corrupting memory.
         rx.removePacket(rx.packetSize());
@@ -126,7 +135,8 @@ DispatchResult Console::handleImageHeader() {
     download.requestColumnCount = header.hdrWidth;
     download.awaitingHeader = false;
     download.receivingRows = true;
-    restartReplyTimer(link.replyTimeout);
+    firstRequestSent();
+    restartReplyTimer(replyInterval());
     link.timeoutTicks = 0;
     sendRowRequest(download.imageBufferNumber);
     rx.removePacket(rx.packetSize());
@@ -140,21 +150,32 @@ void Console::handleImageRow() {
     // A row nobody asked for (the duplicate of a retried last row, say) changes nothing but
     // the receive buffer: the timer of the request that is outstanding keeps running.
     if (!download.receivingRows) {
-        if (rx.complete()) rx.removePacket(rx.packetSize());
+        if (rx.complete()) {
+            rx.removePacket(rx.packetSize());
+            if (download.copiesDue > 0) --download.copiesDue;
+        }
         return;
     }
-    restartReplyTimer(link.transferTimeout);
+    restartReplyTimer(pieceInterval());
     if (!rx.complete()) return;
+    if (dropCopyOfLastAnswer()) {
+        // The answer to a repeat of the request before; the one awaited is still to come.
+        restartReplyTimer(replyInterval());
+        return;
+    }
     stopReplyTimer();
     const bool isRaw = rx.type() == code(DevicePacket::RawRow);
     const bool good = rx.payloadValid() && (isRaw ? decodeRawRow() : decodeCompressedRow());
     if (!good) {
         // Dropped; the same row is asked for again at once.
         rx.removePacket(rx.packetSize());
-        restartReplyTimer(link.replyTimeout);
+        badAnswerDropped();
+        requestRepeated();
+        restartReplyTimer(replyInterval());
         sendRowRequest(download.imageBufferNumber);
         return;
     }
+    answerTaken();
     const int r = download.currentRow;
     download.currentRow = static_cast<std::int16_t>(r + 1);
     link.timeoutTicks = 0;
@@ -175,7 +196,8 @@ void Console::handleImageRow() {
         return;
     }
     rx.removePacket(rx.packetSize());
-    restartReplyTimer(link.replyTimeout);
+    firstRequestSent();
+    restartReplyTimer(replyInterval());
     sendRowRequest(download.imageBufferNumber);
 }
 

@@ -22,8 +22,7 @@ void Console::uploadFirmware() {
     }
     events_->lineSettingsApplied("115200,N,8,1");
     link.baudCode = 1;
-    link.replyTimeout = 256;
-    link.transferTimeout = 110;
+    setReplyIntervals(256, 110);
 
     const std::string path = showFileDialog(FileDialogMode::Open, FileDialogFilter::Bin);
     if (!firmwareNameAccepted(path)) {
@@ -79,7 +78,7 @@ void Console::uploadAcknowledged() {
     switch (upload.uploadState) {
         case UploadState::StartSent:
             fillPageBuffer();
-            restartReplyTimer(link.transferTimeout);
+            restartReplyTimer(uploadInterval());
             upload.uploadState = UploadState::Pages;
             link.timeoutTicks = 0;
             sendDataPacket(code(HostPacket::FirmwarePage), upload.pageBuffer, kPagePayloadSize);
@@ -97,7 +96,7 @@ void Console::uploadAcknowledged() {
                 sendDataPacket(code(HostPacket::FirmwareFinal), upload.pageBuffer, kFinalPayloadSize);
             } else {
                 fillPageBuffer();
-                restartReplyTimer(link.transferTimeout);
+                restartReplyTimer(uploadInterval());
                 link.timeoutTicks = 0;
                 sendDataPacket(code(HostPacket::FirmwarePage), upload.pageBuffer, kPagePayloadSize);
             }
@@ -131,11 +130,11 @@ void Console::uploadTick() {
             stopReplyTimer();
             break;
         case UploadState::Pages:
-            restartReplyTimer(link.transferTimeout);
+            restartReplyTimer(uploadInterval());
             sendDataPacket(code(HostPacket::FirmwarePage), upload.pageBuffer, kPagePayloadSize);
             break;
         case UploadState::FinalSent:
-            restartReplyTimer(link.transferTimeout);
+            restartReplyTimer(uploadInterval());
             sendDataPacket(code(HostPacket::FirmwareFinal), upload.pageBuffer, kFinalPayloadSize);
             break;
         default:

@@ -1,5 +1,6 @@
 #include "console/platform.h"
 
+#include <chrono>
 #include <ctime>
 
 namespace kyr {
@@ -21,5 +22,11 @@ std::string nowText(const char* format) {
 
 std::string SystemClock::dateText() { return nowText("%x"); }
 std::string SystemClock::timeText() { return nowText("%X"); }
+
+std::int64_t Clock::steadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 }  // namespace kyr

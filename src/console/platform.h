@@ -34,12 +34,15 @@ private:
     int interval_ = 100;
 };
 
-// Host date and time as text, for the capture log.
+// Host date and time as text, for the capture log, and a steady millisecond count for
+// timing the device's answers.
 class Clock {
 public:
     virtual ~Clock() = default;
     virtual std::string dateText() = 0;  // the host's short date form
     virtual std::string timeText() = 0;  // the host's long time form
+    // Milliseconds from an arbitrary start, never going back.
+    virtual std::int64_t steadyMs();
 };
 
 // Deferred calls on the user-interface thread (the wait after a firmware upload).

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "image/pixel_array.h"
 
@@ -26,6 +27,17 @@ struct DownloadState {
     bool receivingRows = false;
     // Images completed in the Download All under way; -1 when none is under way.
     int downloadAllImages = -1;
+
+    // Rows carry no row number, so the answer to a repeated request would pass for the
+    // next row. For the header or row awaited now: how many requests went out (the first
+    // and its repeats), when the first did, and how many answers may still come.
+    int requestsSent = 0;
+    std::int64_t firstSentAtMs = 0;
+    int answersDue = 0;
+    // Copies of the last answer taken that may still arrive (its request went out more than
+    // once); each that arrives byte for byte the same is dropped.
+    int copiesDue = 0;
+    std::vector<std::uint8_t> lastAnswer;
 };
 
 }  // namespace kyr

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "link/round_trip.h"
+
 namespace kyr {
 
 // Port, speed and link state.
@@ -13,6 +15,10 @@ struct LinkState {
     std::int16_t transferTimeout = 256;  // ms, while a packet body or an upload answer is awaited
     bool linkEstablished = false;
     std::int16_t timeoutTicks = 0;   // reply-timer ticks since the last progress
+    // The open port is a network connection: the reply timer follows roundTrip there,
+    // never going below the two intervals above.
+    bool networkLine = false;
+    RoundTripEstimator roundTrip;
 };
 
 }  // namespace kyr

@@ -56,6 +56,9 @@ public:
     virtual void output(std::span<const std::uint8_t> bytes) = 0;
     // The receive event, raised on the user-interface thread.
     virtual void setOnComm(CommHandler handler) = 0;
+    // True while the open port is a network connection (tcp://, rfc2217://): its answers
+    // take a round trip that no speed table knows.
+    virtual bool networkLine() const { return false; }
 };
 
 }  // namespace kyr

@@ -71,6 +71,7 @@ class TcpSerialPort : public QObject, public BasicSerialPort {
 
     void setPortOpen(bool open) override;
     bool portOpen() const override { return open_; }
+    bool networkLine() const override { return true; }
     std::vector<std::uint8_t> input() override;
     void output(std::span<const std::uint8_t> bytes) override;
 
@@ -128,6 +129,7 @@ class RoutingSerialPort : public SerialPort {
     void setOutBufferSize(int bytes) override;
     void setPortOpen(bool open) override;
     bool portOpen() const override { return active_ != nullptr && active_->portOpen(); }
+    bool networkLine() const override { return active_ != nullptr && active_->networkLine(); }
     void setRThreshold(int bytes) override;
     int commEvent() const override { return active_ != nullptr ? active_->commEvent() : 0; }
     std::vector<std::uint8_t> input() override;

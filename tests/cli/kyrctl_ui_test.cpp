@@ -154,6 +154,16 @@ TEST(CliEventsTest, EachFailureOnceAndWhyAnInputCannotBeRead) {
     EXPECT_EQ(countOf(err, "\n"), 6u) << err;
     EXPECT_EQ(events.seen().fileFailures, 4);
     EXPECT_EQ(events.seen().filesWritten, 0);
+
+    // A lost line: kyrctl's own advice, not the window's menu item.
+    con.start();
+    port.loseDevice();
+    const std::string lost = contentOf(s.err);
+    EXPECT_NE(lost.find("kyrctl: COM1 connection lost: run the command again once the line is "
+                        "back\n"),
+              std::string::npos)
+        << lost;
+    EXPECT_EQ(lost.find("Establish Link"), std::string::npos);
 }
 
 }  // namespace

@@ -33,6 +33,8 @@ public:
     void setOutBufferSize(int n) override { outBufferSize = n; }
     void setPortOpen(bool open) override;
     bool portOpen() const override { return open_; }
+    bool networkLine() const override { return network; }
+    bool network = false;  // behave as a tcp:// or rfc2217:// port
     void setRThreshold(int) override {}
     int commEvent() const override { return event_; }
     Bytes input() override;
@@ -119,7 +121,9 @@ class FakeClock : public Clock {
 public:
     std::string dateText() override { return date; }
     std::string timeText() override { return time; }
+    std::int64_t steadyMs() override { return ms; }
     std::string date = "12/7/2026";
+    std::int64_t ms = 0;
     std::string time = "9:15:00 PM";
 };
 
