@@ -3,7 +3,6 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDir>
 #include <QDockWidget>
 #include <QFileInfo>
 #include <QFileDialog>
@@ -25,7 +24,6 @@
 #include <QSettings>
 #include <QStatusBar>
 #include <QTimer>
-#include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
 
@@ -36,7 +34,6 @@
 #include "focus_panel.h"
 #include "image/readout.h"
 #include "image/render.h"
-#include "image/star_measure.h"
 #include "picture_area.h"
 #include "qtio/host_text.h"
 
@@ -738,41 +735,51 @@ void MainWindow::noteRecent(const QString& path) {
 }
 
 void MainWindow::rebuildRecentMenu() {
-    recentMenu_->clear();
-    int n = 0;
-    for (const QString& path : std::as_const(recent_)) {
-        ++n;
-        QAction* a = recentMenu_->addAction(
-            QStringLiteral("&%1 %2").arg(n).arg(QFileInfo(path).fileName().replace(
-                QLatin1Char('&'), QStringLiteral("&&"))));
-        a->setObjectName(QStringLiteral("recent%1").arg(n));
+    // The items are made once and only filled in: an item may be the one being triggered.
+    if (recentMenu_->isEmpty()) {
+        for (int n = 1; n <= kRecentFiles; ++n) {
+            QAction* a = recentMenu_->addAction(QString());
+            a->setObjectName(QStringLiteral("recent%1").arg(n));
+            connect(a, &QAction::triggered, this, [this, a] { openRecent(a->data().toString()); });
+        }
+        QAction* none = recentMenu_->addAction(QStringLiteral("No recent files"));
+        none->setObjectName(QStringLiteral("noRecent"));
+        none->setEnabled(false);
+        recentMenu_->addSeparator()->setObjectName(QStringLiteral("recentSeparator"));
+        QAction* clear = recentMenu_->addAction(QStringLiteral("&Clear List"));
+        clear->setObjectName(QStringLiteral("clearRecent"));
+        connect(clear, &QAction::triggered, this, [this] {
+            recent_.clear();
+            if (settings_ != nullptr) settings_->setValue(QStringLiteral("recent/files"), recent_);
+            rebuildRecentMenu();
+        });
+        recentMenu_->setToolTipsVisible(true);
+    }
+    const QList<QAction*> items = recentMenu_->actions();
+    for (int i = 0; i < kRecentFiles; ++i) {
+        QAction* a = items[i];
+        const bool used = i < recent_.size();
+        const QString path = used ? recent_[i] : QString();
+        a->setText(QStringLiteral("&%1 %2").arg(i + 1).arg(
+            QFileInfo(path).fileName().replace(QLatin1Char('&'), QStringLiteral("&&"))));
         a->setToolTip(path);
         a->setData(path);
-        connect(a, &QAction::triggered, this, [this, path] {
-            if (!QFileInfo::exists(path)) {
-                showMessage(toUiText(path + QStringLiteral(" is no longer there")));
-                recent_.removeAll(path);
-                if (settings_ != nullptr)
-                    settings_->setValue(QStringLiteral("recent/files"), recent_);
-                rebuildRecentMenu();
-                return;
-            }
-            openFile(path);
-        });
+        a->setVisible(used);
     }
-    recentMenu_->setToolTipsVisible(true);
-    if (recent_.isEmpty()) {
-        recentMenu_->addAction(QStringLiteral("No recent files"))->setEnabled(false);
-        return;
-    }
-    recentMenu_->addSeparator();
-    QAction* clear = recentMenu_->addAction(QStringLiteral("&Clear List"));
-    clear->setObjectName(QStringLiteral("clearRecent"));
-    connect(clear, &QAction::triggered, this, [this] {
-        recent_.clear();
+    items[kRecentFiles]->setVisible(recent_.isEmpty());  // "No recent files"
+    items[kRecentFiles + 1]->setVisible(!recent_.isEmpty());
+    items[kRecentFiles + 2]->setVisible(!recent_.isEmpty());
+}
+
+void MainWindow::openRecent(const QString& path) {
+    if (!QFileInfo::exists(path)) {
+        showMessage(toUiText(path + QStringLiteral(" is no longer there")));
+        recent_.removeAll(path);
         if (settings_ != nullptr) settings_->setValue(QStringLiteral("recent/files"), recent_);
         rebuildRecentMenu();
-    });
+        return;
+    }
+    openFile(path);
 }
 
 bool MainWindow::isFitsName(const QString& path) {

@@ -117,6 +117,7 @@ class MainWindow : public QMainWindow, public Ui, public ConsoleEvents {
     void buildViewMenu();
     void buildDocks();
     void rebuildRecentMenu();
+    void openRecent(const QString& path);
     void noteRecent(const QString& path);
     void saveSettings();
     void showZoom(double zoom, bool fitting);

@@ -63,6 +63,17 @@ TEST(SettingsTest, GeometryDocksZoomStretchFoldersAndRecentFilesComeBack) {
     ASSERT_NE(recent, nullptr);
     EXPECT_EQ(recent->text(), QStringLiteral("&1 m42.KYR"));
     EXPECT_EQ(recent->data().toString(), kyr);
+    // The file is gone: the item says so and leaves the list.
+    QString gone;
+    whenModal([&gone](QWidget* box) {
+        gone = qobject_cast<QMessageBox*>(box)->text();
+        qobject_cast<QMessageBox*>(box)->accept();
+    });
+    recent->trigger();
+    EXPECT_EQ(gone, kyr + QStringLiteral(" is no longer there"));
+    EXPECT_FALSE(recent->isVisible());
+    EXPECT_TRUE(win.action("noRecent")->isVisible());
+    EXPECT_TRUE(settings.value(QStringLiteral("recent/files")).toStringList().isEmpty());
     // A FITS dialog opens where a FITS file was last chosen.
     FileDialogRequest request;
     request.filter = fileDialogFilterText(FileDialogFilter::Fits);
