@@ -25,7 +25,7 @@ class HfdGraph : public QWidget {
     explicit HfdGraph(const HfdHistory& history, QWidget* parent = nullptr);
     QSize sizeHint() const override { return {170, 90}; }
     QSize minimumSizeHint() const override { return {100, 60}; }
-    // Widget position of value i (for tests and the mark).
+    // Widget position of value i.
     QPointF pointOf(std::size_t i) const;
 
   protected:
@@ -60,7 +60,6 @@ class FocusPanel : public QWidget {
     std::optional<QPoint> locked() const { return locked_; }
     const HfdHistory& history() const { return history_; }
     const StarMeasure& star() const { return star_; }
-    HfdGraph* graph() const { return graph_; }
 
   Q_SIGNALS:
     // The locked star moved, was found, lost or let go: the picture's mark follows.
