@@ -6,8 +6,8 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QTemporaryDir>
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 
 #include "event_wait.h"
@@ -63,12 +63,16 @@ void press(QWidget* w, QEvent::Type type, QPointF at, Qt::KeyboardModifiers mods
                   type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, mods);
     QApplication::sendEvent(w, &e);
 }
+void click(QWidget* w, QPointF at) {
+    press(w, QEvent::MouseButtonPress, at);
+    press(w, QEvent::MouseButtonRelease, at);
+}
 
 QString label(Window& win, const char* name) {
     return win.find<QLabel>(name)->text();
 }
 
-TEST(FocusPanelTest, AClickLocksTheStarWhichIsFollowedMeasuredAndGraphed) {
+TEST(FocusPanelTest, AClickLocksTheStarWhichIsFollowedAndGraphedAndABoxHasStatistics) {
     Window win;
     Console& c = win.w.console();
     auto* area = win.find<PictureArea>("pictureArea");
@@ -76,15 +80,12 @@ TEST(FocusPanelTest, AClickLocksTheStarWhichIsFollowedMeasuredAndGraphed) {
     show(c, starField(320, 200, {{100, 60, 20000, 2.0}, {250, 150, 30000, 1.5}}), 320, 200);
 
     // A click a few pixels off the star locks on it.
-    const QPointF near = screenOf(win, 103, 58);
-    press(area, QEvent::MouseButtonPress, near);
-    press(area, QEvent::MouseButtonRelease, near);
+    click(area, screenOf(win, 103, 58));
     ASSERT_TRUE(panel->locked());
     EXPECT_EQ(*panel->locked(), QPoint(100, 60));
     EXPECT_EQ(label(win, "focusPosition"), QStringLiteral("100, 60"));
     EXPECT_EQ(label(win, "focusPeak").toInt(), c.image.imageData.sample(100, 60));
-    EXPECT_NEAR(label(win, "focusSky").toDouble(), 1000, 12);
-    // A Gaussian's FWHM is 2.355 sigma; its HFD about the same for a clean star.
+    // A Gaussian's FWHM is 2.355 sigma.
     EXPECT_NEAR(label(win, "focusFwhm").section(QLatin1Char(' '), 0, 0).toDouble(), 4.71, 0.3);
     const double firstHfd = label(win, "focusHfd").section(QLatin1Char(' '), 0, 0).toDouble();
     EXPECT_GT(firstHfd, 3);
@@ -109,9 +110,7 @@ TEST(FocusPanelTest, AClickLocksTheStarWhichIsFollowedMeasuredAndGraphed) {
         EXPECT_GE(green, 1);
     }
 
-    // A star at full scale is flagged; so is one at the limit of its source.
-    show(c, starField(320, 200, {{105, 63, 80000, 1.5}}), 320, 200);
-    EXPECT_FALSE(win.find<QLabel>("focusSaturated")->isHidden());
+    // A star at the limit of its source (an opened 12-bit file here) is flagged.
     c.image.saturationLimit = 4095;
     show(c, starField(320, 200, {{105, 63, 3090, 1.5}}), 320, 200);
     EXPECT_FALSE(win.find<QLabel>("focusSaturated")->isHidden());
@@ -123,24 +122,14 @@ TEST(FocusPanelTest, AClickLocksTheStarWhichIsFollowedMeasuredAndGraphed) {
     win.find<QAbstractButton>("focusUnlock")->click();
     EXPECT_FALSE(panel->locked());
     EXPECT_TRUE(panel->history().empty());
-}
 
-TEST(FocusPanelTest, StatisticsOfTheImageAndOfADraggedBox) {
-    Window win;
-    Console& c = win.w.console();
-    auto* area = win.find<PictureArea>("pictureArea");
+    // Statistics of the image, then of a box dragged with Shift from (40, 45) to (59, 54).
     show(c, starField(200, 100, {{50, 50, 20000, 2.0}}), 200, 100);
     const auto statsText = [](const ImageStats& s) {
         return QStringLiteral("Min %1   Max %2\nMean %3\nMedian %4\nSigma %5")
-            .arg(s.min)
-            .arg(s.max)
-            .arg(s.mean, 0, 'f', 1)
-            .arg(s.median, 0, 'f', 1)
-            .arg(s.sigma, 0, 'f', 1);
+            .arg(s.min).arg(s.max).arg(s.mean, 0, 'f', 1).arg(s.median, 0, 'f', 1).arg(s.sigma, 0, 'f', 1);
     };
     EXPECT_EQ(label(win, "statsValues"), statsText(imageStats(c.image.imageData, 200, 100)));
-
-    // Shift+drag from pixel (40, 45) to (59, 54): a 20 x 10 box.
     press(area, QEvent::MouseButtonPress, screenOf(win, 40, 45), Qt::ShiftModifier);
     press(area, QEvent::MouseMove, screenOf(win, 59, 54), Qt::ShiftModifier);
     press(area, QEvent::MouseButtonRelease, screenOf(win, 59, 54), Qt::ShiftModifier);
@@ -148,9 +137,7 @@ TEST(FocusPanelTest, StatisticsOfTheImageAndOfADraggedBox) {
     EXPECT_EQ(label(win, "statsValues"),
               statsText(imageStats(c.image.imageData, 200, 100, ImageBox{40, 45, 20, 10})));
     EXPECT_EQ(area->box(), QRect(100, 95, 20, 10));  // offsets 60, 50
-    // A click clears the box: the whole image again.
-    press(area, QEvent::MouseButtonPress, screenOf(win, 10, 10));
-    press(area, QEvent::MouseButtonRelease, screenOf(win, 10, 10));
+    click(area, screenOf(win, 10, 10));  // a click clears it
     EXPECT_TRUE(area->box().isEmpty());
     EXPECT_EQ(label(win, "statsValues"), statsText(imageStats(c.image.imageData, 200, 100)));
 }
@@ -220,8 +207,7 @@ TEST(FitsOpenTest, AFitsFileIsShownWholeReadOutAndMeasuredABadOneChangesNothing)
     movePointer(area, screenOf(win, 500, 300));
     EXPECT_EQ(win.find<QLabel>("statusreadout")->text(),
               QStringLiteral("Pixel 500, 300 = %1").arg(pixels.sample(500, 300)));
-    press(area, QEvent::MouseButtonPress, screenOf(win, 501, 299));
-    press(area, QEvent::MouseButtonRelease, screenOf(win, 501, 299));
+    click(area, screenOf(win, 501, 299));
     EXPECT_EQ(*win.find<FocusPanel>("focusPanel")->locked(), QPoint(500, 300));
 
     // It came from elsewhere: it has no .KYR header and is not saved as one.
