@@ -36,6 +36,10 @@ namespace kyr {
 inline constexpr const char* kWindowTitle = "KYR Remote Operation Console Version 2.10";
 inline constexpr const char* kNoPortMessage = "No COM port is open to KYR";
 inline constexpr const char* kNewLine = "\r\n";
+inline constexpr const char* kForeignFitsNotKyr =
+    "This image was opened from a FITS file that this console did not write. It lacks the "
+    "header a .KYR file needs (exposure, optics, date and the device's settings), so it cannot "
+    "be saved in QUOR format. Export it as FITS or PNG instead.";
 
 class Console {
 public:
@@ -120,9 +124,18 @@ public:
     void applyFlatField();
 
     // ---- files
-    std::string showFileDialog(FileDialogMode mode, FileDialogFilter filter);
+    std::string showFileDialog(FileDialogMode mode, FileDialogFilter filter,
+                               const std::string& title = {});
     // File I/O > Load KYR Frame from Disk / Save / Receive and Automatically Save Images.
     void loadImage();
+    // Loads the .KYR file `name` as the menu item does once a name is chosen (a recent
+    // file, the command line).
+    void loadImage(const std::string& name);
+    // File I/O > Open FITS Image, and a FITS file by name: a 2-D image becomes the image on
+    // display (read out, measured and exported like a downloaded one) with auto contrast for
+    // the stretch in use; a file that cannot be opened changes nothing.
+    void openFits();
+    void openFits(const std::string& name);
     void saveImageAs();
     void startAutoSave();
     // File I/O > Save Displayed Image in Bitmap Format.
@@ -188,7 +201,7 @@ private:
         return turboOn ? static_cast<std::uint16_t>(mask | key::Turbo) : mask;
     }
     // Auto Contrast by one rule (the description's, or zscale); nothing without an image.
-    void applyAutoContrast(Contrast (*rule)(const PixelArray&, int, int));
+    void applyAutoContrast(const std::function<Contrast(const PixelArray&, int, int)>& rule);
     void restartReplyTimer(int ms);
     void stopReplyTimer();
     void writePacket(const std::vector<std::uint8_t>& packet, bool testPortOpen);
@@ -218,7 +231,7 @@ private:
     bool storeCompanionFile(FileKind kind, const std::string& extension, const std::string& text);
     void acknowledgeSave(bool saved);
     // The save dialog for automatic saving (Download All, auto-save); false on cancel.
-    bool chooseAutoSaveName();
+    bool chooseAutoSaveName(const std::string& title);
     void requestNextBuffer();
     // The lowest flagged buffer from `first` on becomes the next to fetch (Download All
     // goes on); with none flagged Download All is over.

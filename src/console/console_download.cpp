@@ -131,6 +131,8 @@ DispatchResult Console::handleImageHeader() {
     }
     if (download.headerOnly) return acceptHeaderOnly();
     image.imageData.recreate(header.hdrWidth, header.hdrHeight);
+    image.fromForeignFits = false;
+    image.saturationLimit = 65535;
     download.currentRow = header.hdrFirstRow;
     download.requestFirstColumn = header.hdrFirstColumn;
     download.requestColumnCount = header.hdrWidth;
@@ -264,7 +266,8 @@ void Console::downloadScreenImage() {
 }
 
 void Console::downloadAll() {
-    if (!chooseAutoSaveName()) return;
+    // The images are saved as this name with 001, 002... added.
+    if (!chooseAutoSaveName("Download All: Base Name for the Images")) return;
     files.autoSaveOn = true;
     files.autoSaveNumber = 1;
     sendCommand(HostPacket::BufferReportRequest);

@@ -16,6 +16,7 @@ enum class FileRefusal {
     Exists,       // never written over
     WriteFailed,  // the folder is missing, the disk is full, ...
     NumberLimit,  // automatic numbering reached 999
+    NoKyrHeader,  // the image came from a FITS file this console did not write
 };
 
 class ConsoleEvents {

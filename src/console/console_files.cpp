@@ -18,8 +18,10 @@ constexpr int kAutoSaveLimit = 999;
 
 }  // namespace
 
-std::string Console::showFileDialog(FileDialogMode mode, FileDialogFilter filter) {
+std::string Console::showFileDialog(FileDialogMode mode, FileDialogFilter filter,
+                                    const std::string& title) {
     FileDialogRequest request;
+    request.title = title;
     request.mode = mode;
     request.filter = fileDialogFilterText(filter);
     request.filterIndex = 2;
@@ -35,6 +37,10 @@ void Console::loadImage() {
         ui_.showMessage("No file was selected");
         return;
     }
+    loadImage(name);
+}
+
+void Console::loadImage(const std::string& name) {
     files.imageFileName = name;
     if (name.find(".bmp") != std::string::npos) {
         ui_.showMessage("Program cannot read bitmap files");
@@ -71,6 +77,8 @@ void Console::loadImage() {
     // The whole load succeeded: take the values over together.
     const KyrFile& v = loaded.values;
     image.imageData = std::move(loaded.pixels);
+    image.fromForeignFits = false;
+    image.saturationLimit = 65535;
     image.imageWidth = *v.imageWidth;
     image.imageHeight = *v.imageHeight;
     files.loadCompressed = v.compressed;
@@ -132,13 +140,19 @@ void Console::saveImageAs() {
         ui_.showMessage("No image data available to save");
         return;
     }
+    if (image.fromForeignFits) {
+        ui_.showMessage(kForeignFitsNotKyr);
+        events_->fileRefused(FileKind::Image, name, FileRefusal::NoKyrHeader,
+                             "a FITS file from elsewhere has no .KYR header");
+        return;
+    }
     files.saveBaseName = files.cut(name);
     showStatus("Saving " + files.saveBaseName + ".KYR");
     saveImageWithCompanions();
 }
 
 void Console::startAutoSave() {
-    if (!chooseAutoSaveName()) return;
+    if (!chooseAutoSaveName("Receive and Automatically Save Images: Base Name")) return;
     if (fileExists(files.saveBaseName + "001.KYR")) {
         files.autoSaveOn = false;
         ui_.showMessage(std::string("autofilename") + "001.KYR" + " already exists!");
@@ -249,8 +263,8 @@ void Console::writeMosaicData() {
                                        mosaicDataText(header, image.auxData, image.imageData)));
 }
 
-bool Console::chooseAutoSaveName() {
-    const std::string name = showFileDialog(FileDialogMode::Save, FileDialogFilter::Kyr);
+bool Console::chooseAutoSaveName(const std::string& title) {
+    const std::string name = showFileDialog(FileDialogMode::Save, FileDialogFilter::Kyr, title);
     if (name.empty()) {
         showStatus("No file was selected!");
         ui_.showMessage("No file was selected");

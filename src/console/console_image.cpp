@@ -8,6 +8,7 @@
 #include "image/readout.h"
 #include "image/render.h"
 #include "image/row_decode.h"
+#include "image/stretch_contrast.h"
 #include "image/zscale.h"
 
 namespace kyr {
@@ -51,7 +52,7 @@ void Console::renderImage() {
     const int width = useFlat ? flat.flatWidth : image.imageWidth;
     const int height = useFlat ? flat.flatHeight : image.imageHeight;
     display.lut.update(display.background, display.range, display.stretch);
-    RenderResult drawn = renderPicture(src, width, height, display.lut);
+    RenderResult drawn = renderWholePicture(src, width, height, display.lut);
     display.picture = std::move(drawn.picture);
     display.displayOffsetX = drawn.displayOffsetX;
     display.displayOffsetY = drawn.displayOffsetY;
@@ -86,11 +87,18 @@ void Console::adjustContrast() {
     renderImage();
 }
 
-void Console::autoContrast() { applyAutoContrast(kyr::autoContrast); }
+void Console::autoContrast() {
+    // Linear keeps the histogram rule; the curves put black at the sky instead.
+    const Stretch stretch = display.stretch;
+    applyAutoContrast([stretch](const PixelArray& img, int width, int height) {
+        return autoContrastFor(img, width, height, stretch);
+    });
+}
 
 void Console::autoContrastZscale() { applyAutoContrast(zscaleContrast); }
 
-void Console::applyAutoContrast(Contrast (*rule)(const PixelArray&, int, int)) {
+void Console::applyAutoContrast(
+    const std::function<Contrast(const PixelArray&, int, int)>& rule) {
     if (image.imageWidth <= 0 || image.imageHeight <= 0) {
         showStatus("No image to adjust: download or load an image first");
         return;

@@ -12,6 +12,9 @@ std::string fileDialogFilterText(FileDialogFilter filter) {
             return std::string("All Files (*.*)|*.*|BIN Files ") + "(*.bin)|*.bin";
         case FileDialogFilter::Fits:
             return std::string("All Files (*.*)|*.*|FITS Files ") + "(*.fits)|*.fits";
+        case FileDialogFilter::FitsAny:
+            return std::string("All Files (*.*)|*.*|FITS Files ") +
+                   "(*.fits;*.fit;*.fts)|*.fits;*.fit;*.fts";
         case FileDialogFilter::Png:
             return std::string("All Files (*.*)|*.*|PNG Files ") + "(*.png)|*.png";
     }

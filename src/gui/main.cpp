@@ -1,11 +1,13 @@
 // kyr-console: the KYR Remote Operation Console.
 //
-//   kyr-console [--com n=PATH]... [--screenshot FILE] [--simulator [SIM-OPTIONS...]]
+//   kyr-console [--com n=PATH]... [--screenshot FILE] [IMAGE] [--simulator [SIM-OPTIONS...]]
 //   kyr-console --help | --version
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QIcon>
+#include <QSettings>
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
@@ -21,8 +23,11 @@
 namespace {
 
 const char* const kUsage =
-    "Usage: kyr-console [OPTION]... [--simulator [KYR-SIM-OPTION]...]\n"
+    "Usage: kyr-console [OPTION]... [IMAGE] [--simulator [KYR-SIM-OPTION]...]\n"
     "  or:  kyr-console --help | --version\n"
+    "\n"
+    "IMAGE, a .KYR file or a FITS file (.fits, .fit, .fts), is opened at start; it may\n"
+    "also stand last, after the simulator's options.\n"
     "\n"
     "Options:\n"
     "  --com n=PATH       COMn is the serial device PATH, or a remote serial server:\n"
@@ -39,6 +44,13 @@ const char* const kUsage =
 int usageError(const std::string& why) {
     std::fprintf(stderr, "kyr-console: %s\n%s", why.c_str(), kUsage);
     return 2;
+}
+
+// An image named after the simulator's options: none of them takes a file.
+bool isImageName(const QString& arg) {
+    if (arg.startsWith(QLatin1Char('-'))) return false;
+    const QString suffix = QFileInfo(arg).suffix().toLower();
+    return suffix == QLatin1String("kyr") || kyr::MainWindow::isFitsName(arg);
 }
 
 }  // namespace
@@ -61,15 +73,24 @@ int main(int argc, char** argv) {
     // The installed desktop entry and icon, so that desktops match the window to them.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.kyrconsole.KyrConsole"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.kyrconsole.KyrConsole")));
+    // Where the window's settings live (on Linux ~/.config/kyrconsole/kyr-console.conf).
+    QCoreApplication::setOrganizationName(QStringLiteral("kyrconsole"));
+    QCoreApplication::setOrganizationDomain(QStringLiteral("kyrconsole.org"));
+    QCoreApplication::setApplicationName(QStringLiteral("kyr-console"));
 
     kyr::PortMap portMap;
     QString screenshot;
     bool simulator = false;
     QStringList simArgs;
+    QString image;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (simulator) {
-            simArgs << QString::fromLocal8Bit(argv[i]);
+            const QString a = QString::fromLocal8Bit(argv[i]);
+            if (i == argc - 1 && image.isEmpty() && isImageName(a))
+                image = a;
+            else
+                simArgs << a;
         } else if (arg == "--simulator") {
             simulator = true;
         } else if (arg == "--com" || arg.rfind("--com=", 0) == 0) {
@@ -85,6 +106,9 @@ int main(int argc, char** argv) {
         } else if (arg == "--screenshot") {
             if (i + 1 >= argc) return usageError("--screenshot needs a file name");
             screenshot = QString::fromLocal8Bit(argv[++i]);
+        } else if (!arg.empty() && arg[0] != '-') {
+            if (!image.isEmpty()) return usageError("one image at a time");
+            image = QString::fromLocal8Bit(argv[i]);
         } else {
             return usageError("unknown option \"" + arg + "\"");
         }
@@ -110,9 +134,12 @@ int main(int argc, char** argv) {
         kyr::MainWindow window(port, timer, clock, scheduler);
         window.setPortNames([&port](int n) { return port.portMap().pathFor(n); });
         timer.setCallback([&window] { window.console().onReplyTimer(); });
+        QSettings settings;
+        window.useSettings(&settings);
 
         window.show();
         window.start();
+        if (!image.isEmpty()) window.openFile(image);
 
         if (!screenshot.isEmpty()) {
             // Long enough for the device's first display text to arrive.

@@ -3,6 +3,8 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDockWidget>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QFontInfo>
@@ -16,9 +18,11 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QScrollBar>
+#include <QSettings>
 #include <QStatusBar>
-#include <QTextLayout>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
@@ -27,9 +31,9 @@
 #include "common/version.h"
 #include "link/speed_table.h"
 #include "contrast_dialog.h"
+#include "focus_panel.h"
 #include "image/readout.h"
 #include "image/render.h"
-#include "image/star_measure.h"
 #include "picture_area.h"
 #include "qtio/host_text.h"
 
@@ -55,8 +59,13 @@ constexpr int kFormHeight = 6690;
 // right and bottom edges of a larger form.
 constexpr int kRightColumnTwips = 5040;
 constexpr int kKeyPanelTwips = 3825;
+// The picture at the form's design size: its place, and the band down to the key panel that
+// the information box had before it became a dock.
+constexpr int kPictureBottomTwips = 3780;
 
 const QColor kFormGrey(128, 128, 128);
+constexpr int kDockWidth = 185;
+constexpr int kRecentFiles = 8;
 const QColor kLightGrey(192, 192, 192);
 
 // A font by its design name; where the machine lacks it, the nearest of the given kind.
@@ -216,6 +225,7 @@ const char* const kShortcuts[][2] = {
     {"F5", "Download Screen Image"},
     {"Shift+F5", "Download All"},
     {"Ctrl+O", "Load KYR Frame from Disk"},
+    {"Ctrl+Shift+O", "Open FITS Image"},
     {"Ctrl+S", "Save KYR Frame to Disk"},
     {"Ctrl+B", "Adjust Contrast"},
     {"Ctrl+A", "Auto Contrast"},
@@ -223,7 +233,10 @@ const char* const kShortcuts[][2] = {
     {"Ctrl++ / Ctrl+-", "zoom in / out (also Ctrl+wheel over the image)"},
     {"Ctrl+0", "zoom to fit"},
     {"Ctrl+1", "one image pixel per screen pixel"},
-    {"Drag", "pan an image larger than its area"},
+    {"Alt+1 .. Alt+4", "Linear, Square Root, Logarithmic, Asinh stretch"},
+    {"Drag", "pan an image larger than its area (else: statistics of the box dragged)"},
+    {"Shift+Drag", "statistics of the box dragged"},
+    {"Click", "lock the focus panel on the star clicked"},
     {"Ctrl+Q", "Exit"},
 };
 
@@ -251,6 +264,7 @@ MainWindow::MainWindow(SerialPort& port, ReplyTimer& timer, Clock& clock, Schedu
     setCentralWidget(form_);
 
     buildPanel(form_);
+    buildDocks();
     buildMenus();
     buildStatusBar();
     form->onResize = [this] { layoutForm(); };
@@ -282,8 +296,9 @@ void MainWindow::start() {
 void MainWindow::buildPanel(QWidget* form) {
     pictureArea = new PictureArea(form);
     pictureArea->setObjectName(QStringLiteral("pictureArea"));
-    pictureArea->move(px(120), 0);
+    pictureArea->setGeometry(px(120), 0, pictureArea->width(), px(kPictureBottomTwips));
     pictureArea->setMouseMoveHandler([this](float x, float y) { pictureMouseMove(x, y); });
+    pictureArea->setHint(QStringLiteral("F5: download the KYR's screen image"));
 
     // Maker's name plate, top right.
     auto* title1 = addLabel(form, "Label1", QStringLiteral("QUOR"), twips(5160, 120, 1830, 600));
@@ -307,13 +322,11 @@ void MainWindow::buildPanel(QWidget* form) {
 
     auto* pcLabel =
         addLabel(form, "Label10", QStringLiteral("PC Message:"), twips(5160, 2820, 3615, 300));
-    pcLabel->setStyleSheet(QStringLiteral("color: rgb(0, 255, 0);"));
+    // Green on black like the box it names: green on the form's grey was hard to read.
+    pcLabel->setStyleSheet(
+        QStringLiteral("color: rgb(0, 255, 0); background-color: black; padding-left: 2px;"));
     PCtext = textBox(form, "PCtext", QStringLiteral(" PC Messages appear here!\n"),
                      QColor(0, 255, 0), twips(5160, 3120, 3615, 645));
-
-    headertxt = textBox(form, "headertxt", QStringLiteral("Image Information\n"),
-                        QColor(255, 255, 0), twips(240, 3090, 4455, 690));
-    headertxt->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
     // Key groups: a frame each, the group's name beneath it.
     outline(form, "Shape1", twips(480, 3870, 4215, 705), QFrame::Box);
@@ -364,7 +377,7 @@ void MainWindow::buildPanel(QWidget* form) {
 
     // The text boxes only show; with no control taking the keyboard, Space and Enter press
     // nothing and the arrow keys reach the window.
-    for (QPlainTextEdit* box : {KYRText, PCtext, headertxt}) box->setFocusPolicy(Qt::NoFocus);
+    for (QPlainTextEdit* box : {KYRText, PCtext}) box->setFocusPolicy(Qt::NoFocus);
 
     for (QObject* child : form->children()) {
         auto* w = qobject_cast<QWidget*>(child);
@@ -372,8 +385,6 @@ void MainWindow::buildPanel(QWidget* form) {
         Anchor anchor = Anchor::Panel;
         if (w == pictureArea)
             anchor = Anchor::Picture;
-        else if (w == headertxt)
-            anchor = Anchor::Information;
         else if (w == divider)
             anchor = Anchor::Divider;
         placed_.push_back({w, w->geometry(), anchor});
@@ -405,39 +416,16 @@ QLabel* MainWindow::addLabel(QWidget* form, const char* name, const QString& cap
 
 // ---------------------------------------------------------------- layout
 
-int MainWindow::informationHeightNeeded() const {
-    // The height of one laid-out line, as the text box itself lays them out.
-    QTextLayout probe(QStringLiteral("Xg"), headertxt->font());
-    probe.beginLayout();
-    QTextLine line = probe.createLine();
-    line.setLineWidth(1000);
-    probe.endLayout();
-    const int lines = headertxt->document()->blockCount();
-    return static_cast<int>(std::ceil(lines * line.height())) +
-           2 * static_cast<int>(headertxt->document()->documentMargin()) +
-           2 * headertxt->frameWidth() + 1;
-}
-
 void MainWindow::layoutForm() {
     const int dx = std::max(0, form_->width() - px(kFormWidth));
     const int dy = std::max(0, form_->height() - px(kFormHeight));
     const int rightColumn = px(kRightColumnTwips);
     const int keyPanel = px(kKeyPanelTwips);
-    int informationDesign = 0;
-    for (const Placed& p : placed_)
-        if (p.anchor == Anchor::Information) informationDesign = p.design.height();
-    // Image Information first takes what it needs to show every line, the picture the rest.
-    const int dyInformation = std::clamp(informationHeightNeeded() - informationDesign, 0, dy);
-    const int dyPicture = dy - dyInformation;
     for (const Placed& p : placed_) {
         QRect r = p.design;
         switch (p.anchor) {
             case Anchor::Picture:
-                r.setSize(r.size() + QSize(dx, dyPicture));
-                break;
-            case Anchor::Information:
-                r.translate(0, dyPicture);
-                r.setSize(r.size() + QSize(dx, dyInformation));
+                r.setSize(r.size() + QSize(dx, dy));
                 break;
             case Anchor::Divider:
                 r.translate(0, dy);
@@ -449,6 +437,46 @@ void MainWindow::layoutForm() {
         }
         if (p.widget->geometry() != r) p.widget->setGeometry(r);
     }
+}
+
+void MainWindow::buildDocks() {
+    // Image Information and the focus panel stand beside the picture, left of it, so that
+    // the front panel keeps the window's right and bottom edges. A header arriving changes
+    // their text, never the picture's room.
+    headertxt = textBox(nullptr, "headertxt", QStringLiteral("Image Information\n"),
+                        QColor(255, 255, 0), QRect());
+    headertxt->setFont(form_->font());
+    headertxt->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    headertxt->setFocusPolicy(Qt::NoFocus);
+    headertxt->setMinimumSize(120, 60);
+
+    informationDock_ = new QDockWidget(QStringLiteral("Image Information"), this);
+    informationDock_->setObjectName(QStringLiteral("informationDock"));
+    informationDock_->setWidget(headertxt);
+    focusDock_ = new QDockWidget(QStringLiteral("Focus"), this);
+    focusDock_->setObjectName(QStringLiteral("focusDock"));
+    // In a scroll area: a short window keeps its picture and scrolls the panel instead.
+    auto* scroll = new QScrollArea(focusDock_);
+    scroll->setObjectName(QStringLiteral("focusScroll"));
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    focus_ = new FocusPanel(console_.image, scroll);
+    scroll->setWidget(focus_);
+    scroll->setMinimumSize(120, 60);
+    focusDock_->setWidget(scroll);
+    connect(focus_, &FocusPanel::lockChanged, this, &MainWindow::showStarMark);
+    pictureArea->setClickHandler([this](int x, int y) { pictureClicked(x, y); });
+    pictureArea->setBoxHandler([this](QRect box) { pictureBoxDragged(box); });
+    for (QDockWidget* d : {informationDock_, focusDock_}) {
+        d->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable |
+                       QDockWidget::DockWidgetFloatable);
+        d->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
+        addDockWidget(Qt::LeftDockWidgetArea, d);
+    }
+    splitDockWidget(informationDock_, focusDock_, Qt::Vertical);
+    // Narrow enough that at 1400 pixels across a 320 x 200 picture is drawn 900 wide.
+    resizeDocks({informationDock_, focusDock_}, {kDockWidth, kDockWidth}, Qt::Horizontal);
 }
 
 // ---------------------------------------------------------------- menus
@@ -474,8 +502,12 @@ void MainWindow::addSeparator(QMenu* menu, const char* name) {
 
 void MainWindow::buildMenus() {
     QMenu* file = addMenu(nullptr, "fileMenu", QStringLiteral("&File I/O"));
-    addItem(file, "loadImage", QStringLiteral("&Load KYR  Frame from Disk"), &Console::loadImage,
-            QKeySequence(Qt::CTRL | Qt::Key_O));
+    addItem(file, "loadImage", QStringLiteral("&Load KYR  Frame from Disk"),
+            [](Console& c) { c.loadImage(); }, QKeySequence(Qt::CTRL | Qt::Key_O));
+    addItem(file, "openFits", QStringLiteral("Open FITS &Image..."),
+            [](Console& c) { c.openFits(); }, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
+    recentMenu_ = addMenu(file, "recentMenu", QStringLiteral("Recen&t"));
+    rebuildRecentMenu();
     addSeparator(file, "separator1");
     addItem(file, "saveImage", QStringLiteral("&Save KYR Frame to Disk in QUOR Format"),
             &Console::saveImageAs, QKeySequence(Qt::CTRL | Qt::Key_S));
@@ -502,7 +534,7 @@ void MainWindow::buildMenus() {
     QMenu* link = addMenu(nullptr, "linkMenu", QStringLiteral("&Link"));
     QMenu* baud = addMenu(link, "baudMenu", QStringLiteral("Set &Baud Rate"));
     speeds_ = new QActionGroup(this);
-    const char* const speedCaptions[] = {"&9600 Baud", "1&9200 Baud", "&38400 Baud", "&57600 Baud",
+    const char* const speedCaptions[] = {"&9600 Baud", "19&200 Baud", "&38400 Baud", "&57600 Baud",
                                          "&115200 Baud"};
     // The menu lists the speeds slowest first; its codes count from the fastest.
     for (int i = 0; i < 5; ++i) {
@@ -603,24 +635,24 @@ void MainWindow::buildViewMenu() {
     zoomFit_->setChecked(true);
     zoomOne_->setCheckable(true);
     zoomOne_->setChecked(true);
-    connect(pictureArea, &PictureArea::zoomChanged, this, [this](int zoom, bool fitting) {
-        zoomFit_->setChecked(fitting);
-        zoomOne_->setChecked(zoom == 1);
-    });
+    connect(pictureArea, &PictureArea::zoomChanged, this, &MainWindow::showZoom);
 
     addSeparator(view, "separator4");
-    auto* stretches = new QActionGroup(this);
-    const std::tuple<const char*, const char*, Stretch> kinds[] = {
-        {"stretchLinear", "&Linear", Stretch::Linear},
-        {"stretchSqrt", "&Square Root", Stretch::SquareRoot},
-        {"stretchLog", "L&ogarithmic", Stretch::Logarithmic},
-        {"stretchAsinh", "&Asinh", Stretch::Asinh}};
-    for (const auto& [name, caption, stretch] : kinds) {
+    stretches_ = new QActionGroup(this);
+    // Alt+O stays Zoom Out's: Logarithmic answers to G.
+    const std::tuple<const char*, const char*, Stretch, Qt::Key> kinds[] = {
+        {"stretchLinear", "&Linear", Stretch::Linear, Qt::Key_1},
+        {"stretchSqrt", "&Square Root", Stretch::SquareRoot, Qt::Key_2},
+        {"stretchLog", "Lo&garithmic", Stretch::Logarithmic, Qt::Key_3},
+        {"stretchAsinh", "&Asinh", Stretch::Asinh, Qt::Key_4}};
+    for (const auto& [name, caption, stretch, key] : kinds) {
         const Stretch s = stretch;
-        QAction* a = item(name, QString::fromLatin1(caption), {}, [this, s] { setStretch(s); });
+        QAction* a = item(name, QString::fromLatin1(caption), {QKeySequence(Qt::ALT | key)},
+                          [this, s] { setStretch(s); });
         a->setCheckable(true);
         a->setChecked(s == Stretch::Linear);
-        stretches->addAction(a);
+        a->setData(static_cast<int>(s));
+        stretches_->addAction(a);
     }
 }
 
@@ -652,6 +684,118 @@ void MainWindow::showAbout() {
                        QString::fromLatin1(kAboutText).arg(QString::fromLatin1(projectVersion())));
 }
 
+// ---------------------------------------------------------------- remembered between runs
+
+void MainWindow::useSettings(QSettings* settings) {
+    settings_ = nullptr;  // what restoring changes is not written back while it runs
+    if (settings == nullptr) return;
+    // Everything is read before anything is applied: a resize on the way reports its zoom.
+    const QByteArray geometry = settings->value(QStringLiteral("window/geometry")).toByteArray();
+    const QByteArray state = settings->value(QStringLiteral("window/state")).toByteArray();
+    const int stretch = settings->value(QStringLiteral("view/stretch"), 0).toInt();
+    const bool fit = settings->value(QStringLiteral("view/fit"), true).toBool();
+    const double zoom = settings->value(QStringLiteral("view/zoom"), 1.0).toDouble();
+    settings->beginGroup(QStringLiteral("folders"));
+    for (const QString& kind : settings->childKeys())
+        folders_[kind] = settings->value(kind).toString();
+    settings->endGroup();
+    recent_ = settings->value(QStringLiteral("recent/files")).toStringList().mid(0, kRecentFiles);
+
+    if (geometry.isEmpty() || !restoreGeometry(geometry)) {
+        // A first run: room for the picture, within the screen.
+        QSize size(1400, 1000);
+        if (const QScreen* s = screen()) size = size.boundedTo(s->availableGeometry().size() * 0.9);
+        resize(size.expandedTo(minimumSizeHint()));
+    }
+    restoreState(state);
+    for (QAction* a : stretches_->actions())
+        if (a->data().toInt() == stretch) setStretch(static_cast<Stretch>(stretch));
+    if (fit)
+        pictureArea->fit();
+    else
+        pictureArea->setZoom(zoom);
+    rebuildRecentMenu();
+    settings_ = settings;
+}
+
+void MainWindow::saveSettings() {
+    if (settings_ == nullptr) return;
+    settings_->setValue(QStringLiteral("window/geometry"), saveGeometry());
+    settings_->setValue(QStringLiteral("window/state"), saveState());
+    settings_->sync();
+}
+
+void MainWindow::noteRecent(const QString& path) {
+    const QString full = QFileInfo(path).absoluteFilePath();
+    recent_.removeAll(full);
+    recent_.prepend(full);
+    recent_ = recent_.mid(0, kRecentFiles);
+    if (settings_ != nullptr) settings_->setValue(QStringLiteral("recent/files"), recent_);
+    rebuildRecentMenu();
+}
+
+void MainWindow::rebuildRecentMenu() {
+    // The items are made once and only filled in: an item may be the one being triggered.
+    if (recentMenu_->isEmpty()) {
+        for (int n = 1; n <= kRecentFiles; ++n) {
+            QAction* a = recentMenu_->addAction(QString());
+            a->setObjectName(QStringLiteral("recent%1").arg(n));
+            connect(a, &QAction::triggered, this, [this, a] { openRecent(a->data().toString()); });
+        }
+        QAction* none = recentMenu_->addAction(QStringLiteral("No recent files"));
+        none->setObjectName(QStringLiteral("noRecent"));
+        none->setEnabled(false);
+        recentMenu_->addSeparator()->setObjectName(QStringLiteral("recentSeparator"));
+        QAction* clear = recentMenu_->addAction(QStringLiteral("&Clear List"));
+        clear->setObjectName(QStringLiteral("clearRecent"));
+        connect(clear, &QAction::triggered, this, [this] {
+            recent_.clear();
+            if (settings_ != nullptr) settings_->setValue(QStringLiteral("recent/files"), recent_);
+            rebuildRecentMenu();
+        });
+        recentMenu_->setToolTipsVisible(true);
+    }
+    const QList<QAction*> items = recentMenu_->actions();
+    for (int i = 0; i < kRecentFiles; ++i) {
+        QAction* a = items[i];
+        const bool used = i < recent_.size();
+        const QString path = used ? recent_[i] : QString();
+        a->setText(QStringLiteral("&%1 %2").arg(i + 1).arg(
+            QFileInfo(path).fileName().replace(QLatin1Char('&'), QStringLiteral("&&"))));
+        a->setToolTip(path);
+        a->setData(path);
+        a->setVisible(used);
+    }
+    items[kRecentFiles]->setVisible(recent_.isEmpty());  // "No recent files"
+    items[kRecentFiles + 1]->setVisible(!recent_.isEmpty());
+    items[kRecentFiles + 2]->setVisible(!recent_.isEmpty());
+}
+
+void MainWindow::openRecent(const QString& path) {
+    if (!QFileInfo::exists(path)) {
+        showMessage(toUiText(path + QStringLiteral(" is no longer there")));
+        recent_.removeAll(path);
+        if (settings_ != nullptr) settings_->setValue(QStringLiteral("recent/files"), recent_);
+        rebuildRecentMenu();
+        return;
+    }
+    openFile(path);
+}
+
+bool MainWindow::isFitsName(const QString& path) {
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    return suffix == QLatin1String("fits") || suffix == QLatin1String("fit") ||
+           suffix == QLatin1String("fts");
+}
+
+void MainWindow::openFile(const QString& path) {
+    const std::string name = QFile::encodeName(path).toStdString();
+    if (isFitsName(path))
+        run([name](Console& c) { c.openFits(name); });
+    else
+        run([name](Console& c) { c.loadImage(name); });
+}
+
 void MainWindow::buildStatusBar() {
     QStatusBar* bar = statusBar();
     bar->setSizeGripEnabled(true);
@@ -662,9 +806,9 @@ void MainWindow::buildStatusBar() {
     progress_->hide();
     bar->addWidget(progress_, 1);
     readoutField_ = new StatusField("statusreadout", this);
-    starField_ = new StatusField("statusstar", this);
+    zoomField_ = new StatusField("statuszoom", this);
     bar->addWidget(readoutField_, 1);
-    bar->addWidget(starField_, 2);
+    bar->addPermanentWidget(zoomField_);
     portField_ = new StatusField("statusport", this);
     lineField_ = new StatusField("statusline", this);
     linkField_ = new StatusField("statuslink", this);
@@ -676,6 +820,20 @@ void MainWindow::buildStatusBar() {
     captureField_->hide();
     showPortField(1);
     linkField_->setText(tr("Not linked"));
+    showZoom(pictureArea->zoom(), pictureArea->fitting());
+}
+
+void MainWindow::showZoom(double zoom, bool fitting) {
+    zoomFit_->setChecked(fitting);
+    zoomOne_->setChecked(std::abs(zoom - 1) < 1e-9);
+    // One decimal, none for a whole factor ("Fit 3.3x", "2x"); two digits below one.
+    QString factor = zoom < 1 ? QString::number(zoom, 'g', 2) : QString::number(zoom, 'f', 1);
+    if (factor.endsWith(QLatin1String(".0"))) factor.chop(2);
+    zoomField_->setText((fitting ? tr("Fit %1x") : tr("%1x")).arg(factor));
+    if (settings_ != nullptr) {
+        settings_->setValue(QStringLiteral("view/fit"), fitting);
+        settings_->setValue(QStringLiteral("view/zoom"), zoom);
+    }
 }
 
 // ---------------------------------------------------------------- events
@@ -696,6 +854,7 @@ void MainWindow::run(Handler handler) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    saveSettings();
     if (!console_.terminated()) console_.shutdown();
     contrast_->hide();
     event->accept();
@@ -716,7 +875,7 @@ void MainWindow::pictureMouseMove(float x, float y) {
 }
 
 void MainWindow::showPointerFields() {
-    // The same pixel in a field of its own, and the star under the pointer.
+    // The same pixel in a field of its own, and the star under the pointer in the focus panel.
     const Console& c = console_;
     const Readout r = pixelReadout(pointerX_, pointerY_, c.display.displayOffsetX,
                                    c.display.displayOffsetY, c.image.imageData, c.image.imageWidth,
@@ -724,22 +883,61 @@ void MainWindow::showPointerFields() {
     if (!r.changed) return;
     if (r.text.empty()) {
         readoutField_->clear();
-        starField_->clear();
+        focus_->pointerAt(0, 0);
         return;
     }
     readoutField_->setText(tr("Pixel %1, %2 = %3").arg(r.column).arg(r.row).arg(r.sample));
-    const StarMeasure star =
-        measureStar(c.image.imageData, c.image.imageWidth, c.image.imageHeight, r.column, r.row);
-    if (star.found) {
-        starField_->setText(tr("Star %1, %2: peak %3, sky %4, HFD %5 px")
-                                .arg(star.column)
-                                .arg(star.row)
-                                .arg(star.peak)
-                                .arg(star.background, 0, 'f', 0)
-                                .arg(star.hfd, 0, 'f', 2));
-    } else {
-        starField_->clear();
+    focus_->pointerAt(r.column, r.row);
+}
+
+void MainWindow::pictureClicked(int x, int y) {
+    const DisplaySettings& d = console_.display;
+    if (console_.terminated() || !d.imageShown) return;
+    const int column = x - d.displayOffsetX, row = y - d.displayOffsetY;
+    if (column < 1 || row < 1 || column > console_.image.imageWidth ||
+        row > console_.image.imageHeight)
+        return;
+    focus_->lockAt(column, row);
+}
+
+void MainWindow::pictureBoxDragged(QRect areaBox) {
+    const DisplaySettings& d = console_.display;
+    if (areaBox.isEmpty() || !d.imageShown) {
+        focus_->setBox(std::nullopt);
+        return;
     }
+    const ImageBox box = clipBox(
+        ImageBox{areaBox.left() - d.displayOffsetX, areaBox.top() - d.displayOffsetY,
+                 areaBox.width(), areaBox.height()},
+        console_.image.imageWidth, console_.image.imageHeight);
+    if (box.width == 0 || box.height == 0) {
+        pictureArea->setBox(QRect());
+        focus_->setBox(std::nullopt);
+        return;
+    }
+    // The mark shows the part that was measured.
+    pictureArea->setBox(QRect(box.column + d.displayOffsetX, box.row + d.displayOffsetY,
+                              box.width, box.height));
+    focus_->setBox(box);
+}
+
+void MainWindow::showStarMark() {
+    const DisplaySettings& d = console_.display;
+    if (const auto star = focus_->locked())
+        pictureArea->setMarker(*star + QPoint(d.displayOffsetX, d.displayOffsetY));
+    else
+        pictureArea->setMarker(std::nullopt);
+}
+
+void MainWindow::imageReplaced(bool newFile) {
+    if (newFile) {
+        // Another file: a box from the image before means nothing on it.
+        pictureArea->setBox(QRect());
+        focus_->setBox(std::nullopt);
+    }
+    focus_->imageChanged();
+    showStarMark();
+    showPointerFields();
 }
 
 void MainWindow::previewContrast(std::int32_t background, std::int32_t range) {
@@ -748,7 +946,7 @@ void MainWindow::previewContrast(std::int32_t background, std::int32_t range) {
     const bool flat = c.flat.showFlat;
     GreyLut lut;
     lut.update(background, range, c.display.stretch);
-    const RenderResult drawn = renderPicture(flat ? c.flat.flatData : c.image.imageData,
+    const RenderResult drawn = renderWholePicture(flat ? c.flat.flatData : c.image.imageData,
                                              flat ? c.flat.flatWidth : c.image.imageWidth,
                                              flat ? c.flat.flatHeight : c.image.imageHeight, lut);
     pictureArea->setPicture(drawn.picture);
@@ -758,6 +956,10 @@ void MainWindow::previewContrast(std::int32_t background, std::int32_t range) {
 void MainWindow::setStretch(Stretch stretch) {
     if (console_.terminated()) return;
     console_.display.stretch = stretch;
+    for (QAction* a : stretches_->actions())
+        if (a->data().toInt() == static_cast<int>(stretch)) a->setChecked(true);
+    if (settings_ != nullptr)
+        settings_->setValue(QStringLiteral("view/stretch"), static_cast<int>(stretch));
     // Only a picture on show is drawn again: the first look stays as it was.
     if (console_.display.imageShown) console_.renderImage();
 }
@@ -884,9 +1086,9 @@ void MainWindow::imageComplete(int) {
     else
         hideProgress();
     refreshState();
-    // In the device's Focus mode images follow one another: the star under a still pointer
-    // is measured again in each, so its HFD can be watched while focusing.
-    showPointerFields();
+    // In the device's Focus mode images follow one another: the locked star (or the one under
+    // a still pointer) is measured again in each, so its HFD can be watched while focusing.
+    imageReplaced(false);
 }
 
 void MainWindow::transferFailed() {
@@ -913,8 +1115,10 @@ void MainWindow::fileRefused(FileKind, const std::string&, FileRefusal, const st
     refreshState();
 }
 
-void MainWindow::fileLoaded(const std::string&) {
+void MainWindow::fileLoaded(const std::string& path) {
+    noteRecent(QFile::decodeName(QByteArray::fromStdString(path)));
     refreshState();
+    imageReplaced(true);
 }
 
 void MainWindow::uploadStarted() {
@@ -959,7 +1163,6 @@ void MainWindow::repaintDisplay() {
 void MainWindow::setHeaderText(const std::string& text) {
     headertxt->setPlainText(fromUiText(text));
     headertxt->verticalScrollBar()->setValue(0);
-    layoutForm();  // a longer text may take more of the room
 }
 
 void MainWindow::showPicture(const Picture& picture) {
@@ -1010,11 +1213,21 @@ std::string MainWindow::runFileDialog(const FileDialogRequest& request) {
     // Callers test for existing files themselves: no overwrite question here.
     const auto options = QFileDialog::DontConfirmOverwrite;
     const QString joined = filters.join(QStringLiteral(";;"));
+    // Each kind of file starts where the last one of its kind was chosen.
+    const QString kind = filters.size() > 1 ? filters[1].section(QLatin1Char(' '), 0, 0) : QString();
+    const auto last = folders_.find(kind);
+    const QString folder = last != folders_.end() ? last->second : QString();
+    const QString title = fromUiText(request.title);
     const QString name =
         request.mode == FileDialogMode::Open
-            ? QFileDialog::getOpenFileName(this, QString(), QString(), joined, &selected, options)
-            : QFileDialog::getSaveFileName(this, QString(), QString(), joined, &selected, options);
+            ? QFileDialog::getOpenFileName(this, title, folder, joined, &selected, options)
+            : QFileDialog::getSaveFileName(this, title, folder, joined, &selected, options);
     if (name.isEmpty()) return {};
+    if (!kind.isEmpty()) {
+        folders_[kind] = QFileInfo(name).absolutePath();
+        if (settings_ != nullptr)
+            settings_->setValue(QStringLiteral("folders/") + kind, folders_[kind]);
+    }
     return QFile::encodeName(name).toStdString();
 }
 

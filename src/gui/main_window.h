@@ -6,7 +6,9 @@
 // logic lives here.
 
 #include <QMainWindow>
+#include <QStringList>
 #include <functional>
+#include <map>
 
 #include "console/console.h"
 #include "console/console_events.h"
@@ -15,17 +17,20 @@
 #include "qtio/png_encoder.h"
 
 class QActionGroup;
+class QDockWidget;
 class QLabel;
 class QMenu;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
+class QSettings;
 class QTimer;
 
 namespace kyr {
 
 class PictureArea;
 class ContrastDialog;
+class FocusPanel;
 
 class MainWindow : public QMainWindow, public Ui, public ConsoleEvents {
     Q_OBJECT
@@ -39,6 +44,14 @@ class MainWindow : public QMainWindow, public Ui, public ConsoleEvents {
     void start();
     // What COMn leads to, for the status bar (for example "/dev/ttyUSB0"); none by default.
     void setPortNames(std::function<std::string(int)> names) { portNames_ = std::move(names); }
+    // Where the window keeps what it remembers between runs: geometry and docks, zoom,
+    // stretch, the dialogs' last folders and the recent files. Restores from it at once
+    // (a first run gets a large window) and writes to it as things change and at closing.
+    // Without it nothing is remembered.
+    void useSettings(QSettings* settings);
+    // Opens an image file by name: FITS by its extension (.fits, .fit, .fts), else .KYR.
+    void openFile(const QString& path);
+    static bool isFitsName(const QString& path);
 
     // ---- Ui
     void setStatusText(const std::string& text) override;
@@ -92,7 +105,7 @@ class MainWindow : public QMainWindow, public Ui, public ConsoleEvents {
         return [key](Console& c) { c.pressKey(key); };
     }
     // How a panel control follows a larger form.
-    enum class Anchor { Panel, Picture, Information, Divider };
+    enum class Anchor { Panel, Picture, Divider };
     struct Placed {
         QWidget* widget;
         QRect design;
@@ -102,6 +115,12 @@ class MainWindow : public QMainWindow, public Ui, public ConsoleEvents {
     void buildPanel(QWidget* form);
     void buildMenus();
     void buildViewMenu();
+    void buildDocks();
+    void rebuildRecentMenu();
+    void openRecent(const QString& path);
+    void noteRecent(const QString& path);
+    void saveSettings();
+    void showZoom(double zoom, bool fitting);
     void buildHelpMenu();
     void buildStatusBar();
     QPushButton* addKey(QWidget* form, const char* name, const char* caption, int left, int top,
@@ -114,15 +133,21 @@ class MainWindow : public QMainWindow, public Ui, public ConsoleEvents {
     // Runs a console handler; the program ends once it has run the shutdown.
     void run(Handler handler);
 
-    // The front panel keeps its arrangement; the picture and the information panel take
-    // the room the form has beyond its design size.
+    // The front panel keeps its arrangement and its place; the picture takes the room the
+    // form has beyond its design size.
     void layoutForm();
-    int informationHeightNeeded() const;
     void drawArrivedRows();
     void forgetArrivedRows();
     void pictureMouseMove(float x, float y);
-    // The pixel and star fields for the pointer's last place over the picture.
+    // The pixel field and the focus panel for the pointer's last place over the picture.
     void showPointerFields();
+    // A click or a dragged box on the picture, in area pixels.
+    void pictureClicked(int x, int y);
+    void pictureBoxDragged(QRect areaBox);
+    // The locked star's mark on the picture follows the focus panel.
+    void showStarMark();
+    // A new image is on display: the focus panel measures it.
+    void imageReplaced(bool newFile);
     void previewContrast(std::int32_t background, std::int32_t range);
     void setStretch(Stretch stretch);
     // Units, automatic saving and capture as the console holds them after a handler or event.
@@ -142,6 +167,8 @@ class MainWindow : public QMainWindow, public Ui, public ConsoleEvents {
     QPlainTextEdit* PCtext = nullptr;
     QPlainTextEdit* headertxt = nullptr;
     QPushButton* turboKey = nullptr;
+    QDockWidget* informationDock_ = nullptr;
+    QDockWidget* focusDock_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QWidget* form_ = nullptr;
     std::vector<Placed> placed_;
@@ -150,8 +177,14 @@ class MainWindow : public QMainWindow, public Ui, public ConsoleEvents {
     QActionGroup* unitItems_ = nullptr;
     QAction* zoomFit_ = nullptr;
     QAction* zoomOne_ = nullptr;
+    QActionGroup* stretches_ = nullptr;
+    QMenu* recentMenu_ = nullptr;
+    QSettings* settings_ = nullptr;
+    QStringList recent_;                 // most recent first
+    std::map<QString, QString> folders_;  // the last folder of each kind of file dialog
+    QLabel* zoomField_ = nullptr;
     QLabel* readoutField_ = nullptr;
-    QLabel* starField_ = nullptr;
+    FocusPanel* focus_ = nullptr;
     QLabel* portField_ = nullptr;
     QLabel* lineField_ = nullptr;
     QLabel* linkField_ = nullptr;

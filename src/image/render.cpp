@@ -70,6 +70,30 @@ RenderResult renderPicture(const PixelArray& src, int width, int height, const G
     return out;
 }
 
+Picture pictureAreaFor(const PixelArray& src, int width, int height) {
+    auto side = [](int size, int held, int least) {
+        return std::clamp(size, least, std::max(least, std::min(held, kMaxPictureSide)));
+    };
+    Picture area;
+    const int w = side(width, src.cols(), kPictureWidth);
+    const int h = side(height, src.rows(), kPictureHeight);
+    if (w != area.width || h != area.height) {
+        area.width = w;
+        area.height = h;
+        area.grey.assign(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), 0);
+    }
+    return area;
+}
+
+RenderResult renderWholePicture(const PixelArray& src, int width, int height, const GreyLut& lut) {
+    RenderResult out;
+    out.picture = pictureAreaFor(src, width, height);
+    out.displayOffsetX = displayOffset(out.picture.width, width);
+    out.displayOffsetY = displayOffset(out.picture.height, height);
+    drawPictureRows(out.picture, src, width, height, 1, height, lut);
+    return out;
+}
+
 RenderResult renderPicture(const PixelArray& src, int width, int height, std::int32_t background,
                            std::int32_t range) {
     GreyLut lut;

@@ -33,6 +33,14 @@ RenderResult renderPicture(const PixelArray& src, int width, int height, std::in
 // The same with the greys of a table (any stretch).
 RenderResult renderPicture(const PixelArray& src, int width, int height, const GreyLut& lut);
 
+// The largest picture area: an opened FITS image up to this size each way is shown whole.
+inline constexpr int kMaxPictureSide = 8192;
+// The area that shows a width x height image whole: 320 x 200, or the image's own size
+// where it is larger (up to what the array holds and kMaxPictureSide).
+Picture pictureAreaFor(const PixelArray& src, int width, int height);
+// renderPicture into that area.
+RenderResult renderWholePicture(const PixelArray& src, int width, int height, const GreyLut& lut);
+
 // The picture-area offsets of a width x height image, as renderPicture sets them.
 std::int16_t displayOffset(int area, int size);
 

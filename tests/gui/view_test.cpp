@@ -19,6 +19,7 @@
 #include "image/image_payloads.h"
 #include "image/render.h"
 #include "link/packet.h"
+#include "readout_check.h"
 #include "window_fixture.h"
 
 namespace kyr::test {
@@ -47,25 +48,36 @@ void showGradient(Console& c) {
     c.renderImage();
 }
 
-TEST(ViewTest, FirstSizeAsDesignedAndALargerWindowGoesToThePictureAndInformation) {
+TEST(ViewTest, ThePictureTakesTheWindowAndTheFrontPanelKeepsItsPlace) {
     Window win;
     auto* area = win.find<PictureArea>("pictureArea");
-    EXPECT_EQ(win.w.size(), QSize(617, 492));
-    EXPECT_EQ(win.w.centralWidget()->size(), QSize(617, 446));
-    EXPECT_EQ(area->geometry(), QRect(8, 0, 324, 204));
+    QWidget* form = win.w.centralWidget();
+    win.w.resize(win.w.minimumSizeHint());  // the smallest: the form at its design size
+    ASSERT_TRUE(waitFor([&] { return win.w.size() == win.w.minimumSizeHint(); }));
+    drainEvents();
+    const QSize first = form->size();
+    EXPECT_EQ(first, QSize(617, 446));
+    EXPECT_EQ(area->geometry(), QRect(8, 0, 324, 252));
     EXPECT_EQ(area->zoom(), 1);
-    EXPECT_EQ(area->origin(), QPoint(2, 2));
+    EXPECT_EQ(win.find<QLabel>("statuszoom")->text(), QStringLiteral("Fit 1x"));
+    // Image Information and Focus are docks left of the form, the panel keeps the right edge.
+    for (const char* dock : {"informationDock", "focusDock"})
+        EXPECT_LE(win.find<QWidget>(dock)->geometry().right(), form->geometry().left()) << dock;
     const char* panel[] = {"focusKey", "parameterKey", "leftKey", "KYRText", "PCtext",
                            "Label1",   "Label5",       "Shape4",  "Line2"};
     std::vector<QRect> before;
     for (const char* name : panel) before.push_back(win.find<QWidget>(name)->geometry());
-    const QRect info = win.find<QWidget>("headertxt")->geometry();
 
-    win.w.setHeaderText(imageInformationPanel(ImageHeader{}, 0, 0));  // all 20 lines
+    // A header arriving moves nothing.
+    win.w.setHeaderText(imageInformationPanel(ImageHeader{}, 0, 0));
+    drainEvents();
+    EXPECT_EQ(area->geometry(), QRect(8, 0, 324, 252));
+
     win.w.resize(1400, 1000);
-    ASSERT_TRUE(waitFor([&] { return win.w.centralWidget()->width() == 1400; }));
-    const int dx = 1400 - 617;
-    const int dy = win.w.centralWidget()->height() - 446;
+    ASSERT_TRUE(waitFor([&] { return win.w.width() == 1400; }));
+    drainEvents();
+    const int dx = form->width() - first.width();
+    const int dy = form->height() - first.height();
     ASSERT_GT(dy, 400);
     // The front panel keeps its arrangement: the right column and the key panel's halves
     // follow the right and bottom edges.
@@ -74,17 +86,25 @@ TEST(ViewTest, FirstSizeAsDesignedAndALargerWindowGoesToThePictureAndInformation
     for (std::size_t i = 0; i < std::size(panel); ++i)
         EXPECT_EQ(win.find<QWidget>(panel[i])->geometry(), before[i].translated(shift[i]))
             << panel[i];
-    // Image Information shows every line; the picture takes the rest, at least twice.
-    auto* infoBox = win.find<QPlainTextEdit>("headertxt");
-    EXPECT_EQ(infoBox->verticalScrollBar()->maximum(), 0);
-    EXPECT_EQ(infoBox->width(), info.width() + dx);
-    EXPECT_EQ(area->width(), 324 + dx);
-    EXPECT_GE(area->zoom(), 2);
+    EXPECT_EQ(area->size(), QSize(324 + dx, 252 + dy));
+    EXPECT_EQ(form->geometry().right(), win.w.width() - 1);
+    // A 320 x 200 image is drawn at least 900 pixels wide, every pixel a sharp square.
+    Picture white;
+    white.grey.assign(white.grey.size(), 255);
+    win.w.showPicture(white);
+    const QImage shown = area->grab().toImage();
+    int drawn = 0;
+    for (int x = 0; x < shown.width(); ++x) drawn += qGray(shown.pixel(x, shown.height() / 2)) == 255;
+    EXPECT_GE(drawn, 900);
     EXPECT_TRUE(area->fitting());
+    EXPECT_NEAR(area->zoom() * kPictureWidth, drawn, 1.0);
+    EXPECT_EQ(win.find<QLabel>("statuszoom")->text(),
+              QStringLiteral("Fit %1x").arg(area->zoom(), 0, 'f', 1));
 
-    win.w.resize(617, 492);
-    ASSERT_TRUE(waitFor([&] { return win.w.centralWidget()->width() == 617; }));
-    EXPECT_EQ(area->geometry(), QRect(8, 0, 324, 204));
+    win.w.resize(win.w.minimumSizeHint());
+    ASSERT_TRUE(waitFor([&] { return form->width() == first.width(); }));
+    drainEvents();
+    EXPECT_EQ(area->geometry(), QRect(8, 0, 324, 252));
     EXPECT_EQ(area->zoom(), 1);
     for (std::size_t i = 0; i < std::size(panel); ++i)
         EXPECT_EQ(win.find<QWidget>(panel[i])->geometry(), before[i]) << panel[i];
@@ -98,59 +118,66 @@ TEST(ViewTest, FirstSizeAsDesignedAndALargerWindowGoesToThePictureAndInformation
     EXPECT_EQ(at("View"), at("Display") + 1);
 }
 
-TEST(ViewTest, ReadoutNamesThePixelUnderThePointerAtEveryZoomAndAfterAPan) {
+TEST(ViewTest, ReadoutNamesThePixelDrawnUnderThePointerAtEveryZoomPanAndZoomStep) {
     Window win;
     Console& c = win.w.console();
-    showGradient(c);  // offsets 60, 50: pixel (100, 50) is the area's 0-based (159, 99)
+    showDistinctGreys(c);  // offsets 60, 50
     auto* area = win.find<PictureArea>("pictureArea");
-    const auto readAt = [&](QPointF at) {
-        mouse(area, QEvent::MouseMove, at);
-        return win.text("PCtext");
-    };
-    const auto shownGrey = [&](QPointF at) {
-        return area->grab().toImage().pixelColor(at.toPoint()).red();
-    };
-    const std::uint8_t grey = greyLevel(100 + 300 * 50, 0, greyStep(32000));
-    for (int zoom : {1, 3, 8}) {
+    for (double zoom : {1.0, 2.5, 3.0, 3.3, 8.0}) {
         area->setZoom(zoom);
-        const QPoint o = area->origin();
-        // Both corners of the pixel's square on screen.
-        for (int inside : {0, zoom - 1}) {
-            const QPointF at(o.x() + 159 * zoom + inside, o.y() + 99 * zoom + inside);
-            EXPECT_EQ(readAt(at), QStringLiteral("Pixel position ( 100,  50) =  15100")) << zoom;
-            EXPECT_EQ(field(win, "statusreadout"), QStringLiteral("Pixel 100, 50 = 15100"));
-            EXPECT_EQ(shownGrey(at), grey) << zoom;
-        }
-        EXPECT_EQ(readAt(QPointF(o.x() + 160 * zoom, o.y() + 99 * zoom)),
-                  QStringLiteral("Pixel position ( 101,  50) =  15101"));
+        // Across the middle of the area, and down it: every screen pixel.
+        const int y = area->height() / 2, x = area->width() / 2;
+        EXPECT_GT(expectReadoutAsDrawn(win, area, {3, y}, {area->width() - 4, y}), 100) << zoom;
+        EXPECT_GT(expectReadoutAsDrawn(win, area, {x, 3}, {x, area->height() - 4}), 60) << zoom;
     }
+    EXPECT_EQ(win.text("PCtext").left(16), QStringLiteral("Pixel position ("));
+
     // Dragging at zoom 8 moves the picture with the pointer; the readout follows it.
-    const QPoint o = area->origin();
+    const QPointF o = area->origin();
     mouse(area, QEvent::MouseButtonPress, QPointF(100, 100), Qt::LeftButton);
     mouse(area, QEvent::MouseMove, QPointF(140, 116), Qt::LeftButton);
     mouse(area, QEvent::MouseButtonRelease, QPointF(140, 116));
-    EXPECT_EQ(area->origin(), o + QPoint(40, 16));
-    EXPECT_EQ(readAt(QPointF(o.x() + 40 + 159 * 8 + 3, o.y() + 16 + 99 * 8 + 3)),
-              QStringLiteral("Pixel position ( 100,  50) =  15100"));
+    EXPECT_EQ(area->origin(), o + QPointF(40, 16));
+    // The pointer did not move, the picture under it did: the readout is the new pixel's.
+    area->panBy(QPointF(-37, -21));
+    EXPECT_EQ(readoutSample(win) / 256, qGray(area->grab().toImage().pixel(140, 116)));
     // The edge of the picture stops a pan.
     area->panBy(QPointF(10000, 10000));
-    EXPECT_EQ(area->origin(), QPoint(PictureArea::kBorder, PictureArea::kBorder));
+    EXPECT_EQ(area->origin(), QPointF(PictureArea::kBorder, PictureArea::kBorder));
 
-    // Ctrl+wheel zooms about the pointer; Fit goes back to the whole picture.
+    // Ctrl+wheel and Ctrl++ zoom about the pointer: the pixel under it stays under it and
+    // is read out without a move.
+    area->fit();  // about the picture's centre again
     area->setZoom(4);
-    const QPoint o4 = area->origin();
-    const QPointF over(o4.x() + 159 * 4 + 1, o4.y() + 99 * 4 + 1);
+    const QPointF over(area->width() / 2 + 3, area->height() / 2 - 5);
+    movePointer(area, over);
+    const QPoint under = area->areaPixelAt(over);
+    const QString read = win.find<QLabel>("statusreadout")->text();
+    EXPECT_TRUE(read.startsWith(QStringLiteral("Pixel %1, %2 = ").arg(under.x() - 60).arg(under.y() - 50)));
     QWheelEvent wheel(over, area->mapToGlobal(over), {}, QPoint(0, 120), Qt::NoButton,
                       Qt::ControlModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(area, &wheel);
     EXPECT_EQ(area->zoom(), 5);
-    EXPECT_EQ(readAt(over), QStringLiteral("Pixel position ( 100,  50) =  15100"));
+    EXPECT_EQ(area->areaPixelAt(over), under);
+    win.action("zoomIn")->trigger();
+    EXPECT_EQ(area->zoom(), 6);
+    EXPECT_EQ(area->areaPixelAt(over), under);
+    EXPECT_EQ(win.find<QLabel>("statusreadout")->text(), read);
+    area->panBy(QPointF(-13, 0));  // another pixel comes under the pointer
+    EXPECT_NE(area->areaPixelAt(over), under);
+    EXPECT_EQ(readoutSample(win) / 256, qGray(area->grab().toImage().pixel(over.toPoint())));
+
     win.action("zoomFit")->trigger();
     EXPECT_TRUE(area->fitting());
     EXPECT_EQ(area->zoom(), 1);
-    win.action("zoomIn")->trigger();
-    EXPECT_EQ(area->zoom(), 2);
+    EXPECT_EQ(win.find<QLabel>("statuszoom")->text(), QStringLiteral("Fit 1x"));
+    area->setZoom(3.3);
+    EXPECT_EQ(win.find<QLabel>("statuszoom")->text(), QStringLiteral("3.3x"));
     EXPECT_FALSE(win.action("zoomFit")->isChecked());
+    EXPECT_EQ(PictureArea::nextZoomUp(3.3), 4);
+    EXPECT_EQ(PictureArea::nextZoomDown(3.3), 3);
+    EXPECT_EQ(PictureArea::nextZoomDown(1), 0.5);
+    EXPECT_EQ(PictureArea::nextZoomUp(0.3), 0.5);
 }
 
 TEST(ViewTest, ImageIsDrawnRowByRowAsItArrivesWithTheProgressBar) {
@@ -163,7 +190,8 @@ TEST(ViewTest, ImageIsDrawnRowByRowAsItArrivesWithTheProgressBar) {
     auto* bar = win.find<QProgressBar>("progress");
     auto* area = win.find<PictureArea>("pictureArea");
     // The pointer waits where the image's first pixel will be.
-    mouse(area, QEvent::MouseMove, QPointF(156 + PictureArea::kBorder, 98 + PictureArea::kBorder));
+    drainEvents();  // the window laid out
+    mouse(area, QEvent::MouseMove, area->origin() + QPointF(156, 98));
     win.action("downloadScreenImage")->trigger();
     win.port.receive(buildPacket(4, headerPayload(f)));
     EXPECT_FALSE(bar->isHidden());

@@ -233,10 +233,12 @@ TEST(WindowTest, PictureAreaShowsImagePixelsOneToOneAndReportsMovesInThem) {
     win.w.showPicture(picture);
     const QImage shown = area->grab().toImage();
     ASSERT_GE(shown.width(), kPictureWidth + 2 * PictureArea::kBorder);
+    EXPECT_EQ(area->zoom(), 1);
+    const QPoint o = area->origin().toPoint();
+    EXPECT_EQ(o.x(), PictureArea::kBorder);
     for (auto [x, y] : {std::pair{0, 0}, {319, 0}, {0, 199}, {319, 199}, {160, 100}, {7, 61}}) {
         const int grey = (x + 3 * y) & 0xFF;
-        EXPECT_EQ(shown.pixelColor(x + PictureArea::kBorder, y + PictureArea::kBorder),
-                  QColor(grey, grey, grey))
+        EXPECT_EQ(shown.pixelColor(x + o.x(), y + o.y()), QColor(grey, grey, grey))
             << x << "," << y;
     }
     // A bitmap that is not whole is not shown.
@@ -247,10 +249,10 @@ TEST(WindowTest, PictureAreaShowsImagePixelsOneToOneAndReportsMovesInThem) {
 
     std::vector<std::pair<float, float>> moves;
     area->setMouseMoveHandler([&](float x, float y) { moves.push_back({x, y}); });
-    // The screen pixel 63, 53 shows the area's 0-based pixel 61, 51: area pixel 62, 52 as the
-    // area numbers them from 1.
-    QMouseEvent move(QEvent::MouseMove, QPointF(63, 53), QPointF(63, 53), Qt::NoButton,
-                     Qt::NoButton, Qt::NoModifier);
+    // The screen pixel o + (61, 51) shows the area's 0-based pixel 61, 51: area pixel 62, 52
+    // as the area numbers them from 1.
+    const QPointF at = QPointF(o) + QPointF(61, 51);
+    QMouseEvent move(QEvent::MouseMove, at, at, Qt::NoButton, Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(area, &move);
     ASSERT_EQ(moves.size(), 1u);
     EXPECT_FLOAT_EQ(moves[0].first, 62.0f);
@@ -270,10 +272,10 @@ TEST(WindowTest, DrawnImageIsReadOutUnderTheMouse) {
     c.renderImage();
     auto* area = win.find<PictureArea>("pictureArea");
     const QImage shown = area->grab().toImage();
-    const int b = PictureArea::kBorder;
+    const QPoint o = area->origin().toPoint();
     // A 200 x 100 image sits at offsets 60, 50 of the area, one pixel per screen pixel.
-    EXPECT_EQ(shown.pixelColor(b + 60, b + 50), QColor(255, 255, 255));
-    EXPECT_EQ(shown.pixelColor(b + 259, b + 149), QColor(0, 0, 0));
+    EXPECT_EQ(shown.pixelColor(o.x() + 60, o.y() + 50), QColor(255, 255, 255));
+    EXPECT_EQ(shown.pixelColor(o.x() + 259, o.y() + 149), QColor(0, 0, 0));
 
     const auto moveTo = [&](QWidget* w, double x, double y) {
         QMouseEvent e(QEvent::MouseMove, QPointF(x, y), w->mapToGlobal(QPointF(x, y)), Qt::NoButton,
@@ -281,12 +283,12 @@ TEST(WindowTest, DrawnImageIsReadOutUnderTheMouse) {
         QApplication::sendEvent(w, &e);
     };
     // The readout names the pixel drawn under the pointer.
-    moveTo(area, b + 60, b + 50);
+    moveTo(area, o.x() + 60, o.y() + 50);
     EXPECT_EQ(win.text("PCtext"), QStringLiteral("Pixel position ( 1,  1) =  65534"));
     EXPECT_EQ(win.w.cursor().shape(), Qt::CrossCursor);
-    moveTo(area, b + 59, b + 50);  // left of column 1
+    moveTo(area, o.x() + 59, o.y() + 50);  // left of column 1
     EXPECT_EQ(win.w.cursor().shape(), Qt::ArrowCursor);
-    moveTo(area, b + 259, b + 149);
+    moveTo(area, o.x() + 259, o.y() + 149);
     EXPECT_EQ(win.text("PCtext"), QStringLiteral("Pixel position ( 200,  100) =  0"));
     EXPECT_EQ(win.w.cursor().shape(), Qt::CrossCursor);
     moveTo(win.w.centralWidget(), 300, 430);  // over the form, outside the controls

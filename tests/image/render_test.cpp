@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "image/grey_map.h"
+
 namespace kyr {
 namespace {
 
@@ -168,6 +170,25 @@ TEST(Render, ContrastTexts) {
                             "2147483648", "-2147483649", "99999999999999999999999"}) {
         EXPECT_EQ(parseContrastEntry(bad), std::nullopt) << bad;
     }
+}
+
+TEST(Render, AWholePictureGrowsToAnImageLargerThanTheArea) {
+    // 400 x 300: the area takes the image's size, offsets 0, every pixel drawn.
+    PixelArray big(400, 300);
+    big.setCell(400, 300, PixelArray::toCell(255));
+    GreyLut lut;
+    lut.update(0, 256, Stretch::Linear);
+    const RenderResult whole = renderWholePicture(big, 400, 300, lut);
+    EXPECT_EQ(whole.picture.width, 400);
+    EXPECT_EQ(whole.picture.height, 300);
+    EXPECT_EQ(whole.displayOffsetX, 0);
+    EXPECT_EQ(whole.picture.at(399, 299), 255);
+    // Small images keep the 320 x 200 area and its offsets; a size beyond the array or the
+    // largest side does not grow it.
+    EXPECT_EQ(renderWholePicture(filled(200, 100, 0), 200, 100, lut).picture,
+              renderPicture(filled(200, 100, 0), 200, 100, lut).picture);
+    EXPECT_EQ(pictureAreaFor(filled(2, 2, 0), 32767, 32767).width, kPictureWidth);
+    EXPECT_EQ(pictureAreaFor(PixelArray(9000, 10), 9000, 10).width, kMaxPictureSide);
 }
 
 }  // namespace
