@@ -6,10 +6,12 @@
 #include <vector>
 
 #include "image/grey_map.h"
+#include "image/image_stats.h"
 #include "image/pixel_array.h"
 #include "image/render.h"
 #include "image/row_decode.h"
 #include "image/star_measure.h"
+#include "image/stretch_contrast.h"
 #include "image/zscale.h"
 
 namespace {
@@ -206,6 +208,42 @@ void BM_AutoContrast(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kWidth * kHeight);  // pixels
 }
 BENCHMARK(BM_AutoContrast);
+
+// The stretches' auto contrast (arg: the Stretch); Linear is autoContrast.
+void BM_AutoContrastForStretch(benchmark::State& state) {
+    const PixelArray img = starField();
+    for (auto _ : state) {
+        kyr::Contrast c =
+            kyr::autoContrastFor(img, kWidth, kHeight, static_cast<kyr::Stretch>(state.range(0)));
+        benchmark::DoNotOptimize(c);
+    }
+    state.SetItemsProcessed(state.iterations() * kWidth * kHeight);  // pixels
+}
+BENCHMARK(BM_AutoContrastForStretch)->Arg(1)->Arg(3);
+
+// Statistics of every new image (goal: well under a millisecond for 320 x 200), and of a
+// dragged box.
+void BM_ImageStats(benchmark::State& state) {
+    const PixelArray img = starField();
+    const auto side = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        kyr::ImageStats st = kyr::imageStats(img, kWidth, kHeight, {1, 1, side, side});
+        benchmark::DoNotOptimize(st);
+    }
+}
+BENCHMARK(BM_ImageStats)->Arg(320)->Arg(20);
+
+// The locked star found again on each new image.
+void BM_BrightestStar(benchmark::State& state) {
+    const PixelArray img = starField();
+    int c = 0;
+    for (auto _ : state) {
+        c = c % 280 + 20;
+        kyr::StarPosition p = kyr::brightestStar(img, kWidth, kHeight, c, 100);
+        benchmark::DoNotOptimize(p);
+    }
+}
+BENCHMARK(BM_BrightestStar);
 
 }  // namespace
 

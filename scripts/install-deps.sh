@@ -22,6 +22,8 @@ libgtest-dev
 libgmock-dev
 libbenchmark-dev
 libcfitsio-dev
+libasio-dev
+nlohmann-json3-dev
 fitsverify
 libindi-dev
 indi-bin

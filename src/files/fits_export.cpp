@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "common/format.h"
+#include "common/version.h"
 
 namespace kyr {
 
@@ -174,6 +175,10 @@ FitsEncodeResult encodeFits(const ImageHeader& hdr, const PixelArray& pixels, in
     // Viewers that ignore ROWORDER draw the first row at the bottom: so it is the bottom one.
     std::string rowOrder = "BOTTOM-UP", rowComment = "first row of the data is the bottom of the image";
     fits_update_key_str(f, "ROWORDER", rowOrder.data(), rowComment.data(), &status);
+    // The mark by which the console knows its own files again (the keywords a .KYR needs).
+    std::string creator = std::string(kFitsCreator) + " " + projectVersion(),
+                creatorComment = "program that wrote this file";
+    fits_update_key_str(f, "CREATOR", creator.data(), creatorComment.data(), &status);
     writeFitsKeywords(f, fitsKeywords(hdr), &status);
 
     std::vector<unsigned short> data(static_cast<std::size_t>(width) *

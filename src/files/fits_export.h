@@ -34,6 +34,10 @@ struct FitsCard {
 // filter, a date that does not convert) are left out rather than written as 0.
 std::vector<FitsCard> fitsKeywords(const ImageHeader& hdr);
 
+// The CREATOR card of the export: this, a space and the version. Opening a FITS file, the
+// console knows its own export by it.
+inline constexpr const char* kFitsCreator = "KYR console";
+
 // The primary array of width x height samples, the bottom row of the image first (ROWORDER
 // BOTTOM-UP, as viewers that ignore ROWORDER expect), with fitsKeywords. Keywords whose value is unknown (zero optics, pixel size or gain,
 // an empty filter, a date that does not convert) are left out rather than written as 0.

@@ -8,10 +8,7 @@
 
 namespace kyr {
 
-namespace {
-
-// Curves normalised to 0 at t = 0 and 1 at t = 1.
-double curve(double t, Stretch stretch) {
+double stretchCurve(double t, Stretch stretch) {
     switch (stretch) {
         case Stretch::SquareRoot:
             return std::sqrt(t);
@@ -25,8 +22,6 @@ double curve(double t, Stretch stretch) {
     return t;
 }
 
-}  // namespace
-
 std::uint8_t stretchGrey(std::int32_t sample, std::int32_t background, std::int32_t range,
                          Stretch stretch) {
     if (stretch == Stretch::Linear || range == 0)
@@ -34,7 +29,7 @@ std::uint8_t stretchGrey(std::int32_t sample, std::int32_t background, std::int3
     const double t = std::clamp((static_cast<double>(sample) - static_cast<double>(background)) /
                                     static_cast<double>(range),
                                 0.0, 1.0);
-    return static_cast<std::uint8_t>(roundHalfEvenClamped(256.0 * curve(t, stretch), 0, 255));
+    return static_cast<std::uint8_t>(roundHalfEvenClamped(256.0 * stretchCurve(t, stretch), 0, 255));
 }
 
 void GreyLut::update(std::int32_t background, std::int32_t range, Stretch stretch) {

@@ -11,6 +11,9 @@ namespace kyr {
 
 enum class Stretch { Linear, SquareRoot, Logarithmic, Asinh };
 
+// A stretch's curve on t = 0..1, from 0 at t = 0 to 1 at t = 1 (t itself for Linear).
+double stretchCurve(double t, Stretch stretch);
+
 // Grey level of one sample. Linear is greyLevel with the drawing's float step. The others
 // take t = (sample - background) / range, clamped to 0..1, through their curve and scale it
 // as the linear mapping does (256 steps, halves to even, at most 255). A zero range is the

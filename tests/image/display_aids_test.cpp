@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "image/hfd_history.h"
 #include "image/histogram.h"
 #include "image/star_measure.h"
 #include "image/zscale.h"
@@ -116,6 +117,82 @@ TEST(StarMeasure, NearestStarWithinEightPixelsAndNothingOverPlainSky) {
     EXPECT_FALSE(measureStar(img, 160, 100, 161, 50).found);
     // A sharper star has the smaller diameter: what an observer watches while focusing.
     EXPECT_LT(measureStar(img, 160, 100, 50, 50).hfd, measureStar(img, 160, 100, 64, 50).hfd);
+}
+
+TEST(StarMeasure, FullWidthAtHalfMaximumOfGaussianStars) {
+    // 2.3548 sigma, blurred by the pixel's own area (variance 1/12).
+    for (double sigma : {1.2, 2.0, 3.0}) {
+        PixelArray img = sky(120, 100, 0);
+        addStar(img, 60.3, 50.6, sigma, 300000);
+        const StarMeasure m = measureStar(img, 120, 100, 60, 51);
+        ASSERT_TRUE(m.found) << sigma;
+        const double want = 2.3548 * std::sqrt(sigma * sigma + 1.0 / 12);
+        EXPECT_NEAR(m.fwhm, want, 0.01 * want) << sigma;
+    }
+    PixelArray noisy = sky(120, 100, 20);
+    addStar(noisy, 60.3, 50.6, 2.0, 300000);
+    EXPECT_NEAR(measureStar(noisy, 120, 100, 60, 50).fwhm, 2.3548 * std::sqrt(4.0 + 1.0 / 12),
+                0.2);
+    // A lone hot pixel has no core to fit.
+    PixelArray hot = sky(60, 60, 0);
+    hot.setCell(30, 30, PixelArray::toCell(9000));
+    const StarMeasure h = measureStar(hot, 60, 60, 30, 30);
+    ASSERT_TRUE(h.found);
+    EXPECT_EQ(h.fwhm, 0.0);
+}
+
+TEST(StarMeasure, BrightestStarInTheBoxIsFollowedAndSaturationFlagged) {
+    PixelArray img = sky(160, 100, 20);
+    addStar(img, 50, 50, 1.5, 100000);  // nearer the point but fainter
+    addStar(img, 57, 53, 2.0, 400000);
+    img.setCell(45, 45, PixelArray::toCell(30000));  // a hot pixel outshines both peaks
+    const StarPosition p = brightestStar(img, 160, 100, 49, 49);
+    ASSERT_TRUE(p.found);
+    EXPECT_EQ(p.column, 57);
+    EXPECT_EQ(p.row, 53);
+    // The star moved 4 pixels: found again from where it was.
+    PixelArray next = sky(160, 100, 20);
+    addStar(next, 61, 51, 2.0, 400000);
+    const StarPosition q = brightestStar(next, 160, 100, p.column, p.row);
+    ASSERT_TRUE(q.found);
+    EXPECT_EQ(q.column, 61);
+    EXPECT_EQ(q.row, 51);
+    // Beyond the box, over plain sky, off the image: nothing.
+    EXPECT_FALSE(brightestStar(next, 160, 100, 61, 51 - kStarLockRadius - 10).found);
+    EXPECT_FALSE(brightestStar(next, 160, 100, 120, 50).found);
+    EXPECT_FALSE(brightestStar(next, 160, 100, 0, 50).found);
+    EXPECT_FALSE(brightestStar(next, 160, 100, 61, 101).found);
+
+    // A star clipped at 65532 is saturated; one at half scale is not.
+    PixelArray bright = sky(60, 60, 20);
+    addStar(bright, 30, 30, 1.5, 600000);  // a core above 30000, taken as clipped there
+    for (int r = 1; r <= 60; ++r)
+        for (int c = 1; c <= 60; ++c)
+            if (bright.sample(c, r) > 30000) bright.setCell(c, r, PixelArray::toCell(65532));
+    const StarMeasure b = measureStar(bright, 60, 60, 30, 30);
+    ASSERT_TRUE(b.found);
+    EXPECT_EQ(b.peak, 65532);
+    EXPECT_TRUE(isSaturated(b.peak));
+    EXPECT_FALSE(isSaturated(measureStar(img, 160, 100, 57, 53).peak));
+    EXPECT_TRUE(isSaturated(65535 - 255));
+    EXPECT_FALSE(isSaturated(65535 - 256));
+    EXPECT_TRUE(isSaturated(255, 255));  // an 8-bit file's full scale
+    EXPECT_FALSE(isSaturated(254, 255));
+}
+
+TEST(HfdHistory, KeepsTheLastValuesAndMarksTheBest) {
+    HfdHistory h(3);
+    EXPECT_FALSE(h.bestIndex());
+    for (double v : {5.0, 4.0, 3.0}) EXPECT_TRUE(h.add(v));
+    EXPECT_FALSE(h.add(0.0));  // no star measured
+    EXPECT_FALSE(h.add(std::nan("")));
+    EXPECT_TRUE(h.add(6.0));
+    EXPECT_EQ(h.values(), (std::deque<double>{4.0, 3.0, 6.0}));
+    EXPECT_EQ(h.bestIndex(), 1u);
+    h.add(3.0);  // equal to the best: the earlier stays best
+    EXPECT_EQ(h.bestIndex(), 0u);
+    h.clear();
+    EXPECT_TRUE(h.empty());
 }
 
 TEST(Histogram, ExtremesAndCountsOverARange) {
