@@ -152,8 +152,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     const auto at = server->endpoint();
-    std::printf("listening %s\n", endpointText(at).c_str());
-    std::fflush(stdout);
 
     std::optional<alpaca::AlpacaDiscovery> discoverer;
     if (discovery) {
@@ -173,6 +171,10 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
+
+    // Said once everything answers: whoever reads it may ask at once.
+    std::printf("listening %s\n", endpointText(at).c_str());
+    std::fflush(stdout);
 
     // On SIGINT or SIGTERM: no new requests, the link-off request to the KYR, then the end
     // once the line has taken it.
