@@ -1,6 +1,6 @@
 #pragma once
-// kyr-sim and kyr-alpaca as the tests and the bench run them: programs with their standard
-// streams on pipes. Every wait is bounded by a guard that only a failure reaches. POSIX.
+// kyr-sim and kyr-alpaca as the tests and the bench run them, their standard streams on
+// pipes. Every wait is bounded by a guard that only a failure reaches. POSIX.
 
 #include <chrono>
 #include <cstdint>
@@ -18,49 +18,41 @@ class ChildProcess {
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // One line of standard output, without its end ("" once it ended or the guard ran out).
-    std::string readLine(std::chrono::milliseconds guard = kGuard);
+    // One line of standard output ("" once it has ended).
+    std::string readLine();
     void write(const std::string& text);
     // Standard error as far as it has come.
     std::string errorText();
     // Sends the signal (0: none) and waits for the end: the exit status, 128 + the signal
-    // that ended it, or -1 when it did not end within the guard.
-    int finish(int signal, std::chrono::milliseconds guard = kGuard);
+    // that ended it, or -1.
+    int finish(int signal);
 
   private:
-    int pid_ = -1;
-    int in_ = -1, out_ = -1, err_ = -1;
-    std::string outBuffer_, errBuffer_;
+    int pid_ = -1, in_ = -1, out_ = -1, err_ = -1;
+    std::string out, err;
 };
 
-// kyr-sim on a pseudo-terminal, driven through its control channel.
-class SimProcess {
-  public:
-    explicit SimProcess(std::vector<std::string> options = {});
-    // The pseudo-terminal ("" when the simulator did not start).
+// kyr-sim on a pseudo-terminal (path() "" when it did not start).
+struct SimProcess {
+    explicit SimProcess(const std::vector<std::string>& options = {});
     const std::string& path() const { return path_; }
-    // A control command; true when the simulator answered "ok". Its reply's lines go to
-    // `reply` when given.
+    ChildProcess& process() { return child; }
+    // A control command; true when answered "ok". The reply's lines go to `reply`.
     bool command(const std::string& line, std::string* reply = nullptr);
-    ChildProcess& process() { return child_; }
 
-  private:
-    ChildProcess child_;
+    ChildProcess child;
     std::string path_;
 };
 
-// kyr-alpaca with the options given, on a free port of 127.0.0.1.
-class AlpacaProcess {
-  public:
-    explicit AlpacaProcess(std::vector<std::string> options);
-    // The port it listens on (0 when it did not say "listening").
+// kyr-alpaca; port() 0 unless it said "listening 127.0.0.1:PORT".
+struct AlpacaProcess {
+    explicit AlpacaProcess(const std::vector<std::string>& options);
     std::uint16_t port() const { return port_; }
-    const std::string& firstLine() const { return firstLine_; }
-    ChildProcess& process() { return child_; }
+    const std::string& firstLine() const { return first; }
+    ChildProcess& process() { return child; }
 
-  private:
-    ChildProcess child_;
-    std::string firstLine_;
+    ChildProcess child;
+    std::string first;
     std::uint16_t port_ = 0;
 };
 
