@@ -4,6 +4,10 @@
 // since every request waits for its answer), counted by replaying the same download in
 // process against the same simulated device.
 //
+// Then a 64 x 64 sub-frame of a new image against the whole frame (goal: at most 0.35 of its
+// time: the camera asks only for the frame's rows and columns), and an abort in the middle of
+// the rows until the camera is free again (goal: at most 0.5 s).
+//
 //   kyr-indi-timing [--baud N]       goal: ratio at most 1.02
 #include <chrono>
 #include <cstdio>
@@ -11,6 +15,8 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+
+#include <basedevice.h>
 
 #include "console/console.h"
 #include "indi_rig.h"
@@ -116,6 +122,59 @@ int main(int argc, char** argv) {
             std::printf("  wire-time bound %.3f s, measured %.3f s, ratio %.4f (goal <= 1.02)\n",
                         bound, elapsed, elapsed / bound);
             status = blob.empty() ? 1 : 0;
+
+            // A 64 x 64 focus frame of the next image.
+            client.locked([&] {
+                INDI::PropertyNumber frame = client.getDevice(Client::kDevice).getNumber("CCD_FRAME");
+                frame.findWidgetByName("X")->setValue(100);
+                frame.findWidgetByName("Y")->setValue(50);
+                frame.findWidgetByName("WIDTH")->setValue(64);
+                frame.findWidgetByName("HEIGHT")->setValue(64);
+                client.sendNewNumber(frame);
+                return true;
+            });
+            client.waitFor([&] {
+                const auto* f = client.prop("CCD_FRAME");
+                return f != nullptr && f->numbers.at("WIDTH") == 64;
+            });
+            sim.command("new-image");
+            const auto subStart = std::chrono::steady_clock::now();
+            const auto sub = client.expose(1);
+            const double subElapsed =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - subStart).count();
+            std::printf("64 x 64 sub-frame: %s in %.3f s, %.3f of the whole frame's time (goal <= 0.35)\n",
+                        sub.empty() ? "FAILED" : "received", subElapsed, subElapsed / elapsed);
+            if (sub.empty()) status = 1;
+
+            // An abort while the rows of a whole frame arrive, until the camera is free.
+            client.locked([&] {
+                INDI::PropertyNumber frame = client.getDevice(Client::kDevice).getNumber("CCD_FRAME");
+                frame.findWidgetByName("X")->setValue(0);
+                frame.findWidgetByName("Y")->setValue(0);
+                frame.findWidgetByName("WIDTH")->setValue(320);
+                frame.findWidgetByName("HEIGHT")->setValue(200);
+                client.sendNewNumber(frame);
+                return true;
+            });
+            sim.command("new-image");
+            const std::size_t seen = client.locked([&] { return client.exposures.size(); });
+            client.setNumber("CCD_EXPOSURE", "CCD_EXPOSURE_VALUE", 1);
+            client.waitFor([&] {
+                int countdowns = 0;
+                for (std::size_t i = seen; i < client.exposures.size(); ++i)
+                    countdowns += client.exposures[i].first == IPS_BUSY && client.exposures[i].second > 1.5;
+                return countdowns >= 3;
+            });
+            const auto abortStart = std::chrono::steady_clock::now();
+            client.setSwitch("CCD_ABORT_EXPOSURE", "ABORT");
+            const bool freed = client.waitFor([&] {
+                return client.state("CCD_ABORT_EXPOSURE") == IPS_OK &&
+                       client.state("CCD_EXPOSURE") != IPS_BUSY;
+            });
+            const double abortElapsed =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - abortStart).count();
+            std::printf("abort mid-transfer: camera free after %.3f s (goal <= 0.5)\n", abortElapsed);
+            if (!freed) status = 1;
         }
         server.stop();
     }

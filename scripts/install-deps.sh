@@ -36,6 +36,7 @@ desktop-file-utils
 appstream
 man-db
 ser2net
+python3-serial
 "
 
 missing=""

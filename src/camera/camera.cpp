@@ -142,15 +142,15 @@ bool Camera::expose(double seconds) {
 }
 
 void Camera::begin() {
-    if (!active_ || phase_ != Phase::Idle) return;
-    if (!con_.link.portOpen) {
-        fail(kNoPortMessage);
-        return;
-    }
-    askHeader();
+    if (active_ && phase_ == Phase::Idle) askHeader();
 }
 
 void Camera::askHeader() {
+    if (!con_.link.portOpen) {
+        phase_ = Phase::Idle;
+        fail(kNoPortMessage);
+        return;
+    }
     phase_ = Phase::Asking;
     asking_ = true;
     con_.requestScreenHeader();
@@ -184,7 +184,7 @@ void Camera::headerIsIn() {
 }
 
 void Camera::notNewYet() {
-    // The transfer ends between questions, so that the panel is free to take an image.
+    // Each question is a transfer of its own, ended as every transfer is.
     con_.abortTransfer();
     const double waitSeconds = active_->seconds + marginSeconds_;
     const std::int64_t deadline =
@@ -254,13 +254,16 @@ CameraImage Camera::makeImage(const Frame& crop, const Frame& covers, const Requ
     img.exposureSeconds = h.exposureSeconds * std::max<int>(1, h.hdrExposureCount);
     img.temperature = h.temperature;
     if (const auto t = kyrTime(h.dateText, h.timeText)) img.kyrDateObs = isoText(*t, false);
+    std::optional<CivilTime> start;
     if (dateSource_ == DateSource::Computer) {
-        const CivilTime start = civilTime(headerUtc_ - img.exposureSeconds);
-        img.dateObs = isoText(start, true);
-        img.mjdObs = modifiedJulianDate(start);
-    } else if (const auto t = kyrTime(h.dateText, h.timeText)) {
+        start = civilTime(headerUtc_ - img.exposureSeconds);
+        img.dateObs = isoText(*start, true);
+    } else if ((start = kyrTime(h.dateText, h.timeText))) {
         img.dateObs = img.kyrDateObs;
-        img.mjdObs = modifiedJulianDate(*t);
+    }
+    if (start) {
+        img.mjdObs = modifiedJulianDate(*start);
+        img.dateObsSeconds = secondsSinceEpoch(*start);
     }
     return img;
 }

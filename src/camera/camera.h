@@ -56,6 +56,7 @@ struct CameraImage {
     double temperature = 0;              // degrees C
     std::string dateObs;                 // ISO 8601 by the chosen clock; "" when not known
     double mjdObs = 0;                   // of dateObs; 0 when not known
+    std::optional<double> dateObsSeconds;  // dateObs in seconds since 1970-01-01T00:00:00
     std::string kyrDateObs;              // the KYR's own date and time, whatever the choice
 };
 

@@ -16,16 +16,54 @@ std::string logLine(const std::string& text) {
     return out;
 }
 
+namespace {
+
+bool startsWith(const std::string& s, const char* part) { return s.rfind(part, 0) == 0; }
+bool endsWith(const std::string& s, const std::string& part) {
+    return s.size() >= part.size() && s.compare(s.size() - part.size(), part.size(), part) == 0;
+}
+
+}  // namespace
+
+std::optional<IndiUi::Level> statusTextLevel(const std::string& text) {
+    // The exchange's own steps, said for every key or image: for the debug log only.
+    for (const char* step : {"Keypress acknowledged", "Keypress not acknowledged",
+                             "Link not established", "Link not established!",
+                             "Header data being received per host request",
+                             "KYR is downloading current image"})
+        if (text == step) return IndiUi::Level::Debug;
+    if (startsWith(text, "Background = ")) return IndiUi::Level::Debug;  // each image drawn
+    if (text == "Communication Failed" || text == "KYR did not understand command" ||
+        text.find("connection lost") != std::string::npos || startsWith(text, "Unable to open") ||
+        endsWith(text, " not available") || endsWith(text, " settings not applied"))
+        return IndiUi::Level::Error;
+    return std::nullopt;
+}
+
+std::string indiWords(const std::string& text) {
+    // The window's menu item is not there to use: a client connects again.
+    static const std::string windowAdvice = " - use Establish Link to reconnect";
+    std::string out = text;
+    const std::size_t at = out.find(windowAdvice);
+    if (at != std::string::npos) out.replace(at, windowAdvice.size(), ": connect again once the line is back");
+    return out;
+}
+
 void IndiUi::setStatusText(const std::string& text) {
     // Texts repeated while a packet arrives in pieces are logged once.
     if (text == lastStatus_) return;
     lastStatus_ = text;
-    if (log_) log_(statusLevel_, logLine(text));
+    const auto level = statusTextLevel(text);
+    // Errors are errors even while the driver keeps the rest quiet.
+    const Level use = level == Level::Error ? Level::Error
+                      : level                ? std::min(*level, statusLevel_)
+                                             : statusLevel_;
+    if (log_) log_(use, logLine(indiWords(text)));
 }
 
 void IndiUi::showMessage(const std::string& text) {
     lastStatus_.clear();
-    if (log_) log_(Level::Error, logLine(text));
+    if (log_) log_(Level::Error, logLine(indiWords(text)));
 }
 
 std::string IndiUi::prompt(const std::string&, const std::string& title, const std::string&) {

@@ -6,6 +6,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "console/ui.h"
@@ -49,5 +50,11 @@ class IndiUi : public QuietUi {
 
 // A status text or message on one log line: CR LF line breaks become "; ".
 std::string logLine(const std::string& text);
+
+// The level a console status text has in INDI's log whatever the driver's current level:
+// the exchange's routine steps are debug, failures are errors; nullopt for the rest.
+std::optional<IndiUi::Level> statusTextLevel(const std::string& text);
+// A console text in INDI's words (the window's menu items are not there to use).
+std::string indiWords(const std::string& text);
 
 }  // namespace kyr::indi

@@ -3,11 +3,13 @@
 #include <fitsio.h>
 #include <indilogger.h>
 #include <indistandardproperty.h>
+#include <sharedblob.h>
 
 #include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -36,23 +38,45 @@ struct KeyItem {
     const char* label;
     PanelKey key;
 };
-// The front panel but Turbo, which is a toggle of its own.
-constexpr KeyItem kKeys[15] = {
-    {"FOCUS", "Focus", PanelKey::Focus},
-    {"IMAGE", "Image", PanelKey::Image},
-    {"MONITOR", "Monitor", PanelKey::Monitor},
-    {"PARAMETER", "Parameter", PanelKey::Parameter},
-    {"SETUP", "Setup", PanelKey::Setup},
-    {"VALUE", "Value", PanelKey::Value},
-    {"INTERRUPT", "Interrupt", PanelKey::Interrupt},
-    {"CALIBRATE", "Calibrate", PanelKey::Calibrate},
-    {"TRACK", "Track", PanelKey::Track},
-    {"DISPLAY", "Display", PanelKey::Display},
-    {"FILE_OPS", "File Ops", PanelKey::FileOps},
-    {"UP", "Up", PanelKey::Up},
-    {"DOWN", "Down", PanelKey::Down},
-    {"LEFT", "Left", PanelKey::Left},
-    {"RIGHT", "Right", PanelKey::Right},
+struct KeyGroup {
+    const char* property;
+    const char* label;
+    int count;
+    KeyItem keys[4];
+};
+// The front panel as the device groups it, but Turbo, which is a toggle of its own. Clients
+// show a switch vector of a few members as a row of buttons (more become a drop-down list),
+// so the arrows of the Control group have a row of their own.
+constexpr KeyGroup kKeyGroups[] = {
+    {"KYR_ACQUIRE",
+     "Acquire",
+     3,
+     {{"FOCUS", "Focus", PanelKey::Focus},
+      {"IMAGE", "Image", PanelKey::Image},
+      {"MONITOR", "Monitor", PanelKey::Monitor}}},
+    {"KYR_GUIDE",
+     "Guide",
+     2,
+     {{"CALIBRATE", "Calibrate", PanelKey::Calibrate}, {"TRACK", "Track", PanelKey::Track}}},
+    {"KYR_PROCESS",
+     "Process",
+     2,
+     {{"DISPLAY", "Display", PanelKey::Display}, {"FILE_OPS", "File Ops", PanelKey::FileOps}}},
+    {"KYR_CONTROL",
+     "Control",
+     2,
+     {{"PARAMETER", "Parameter", PanelKey::Parameter}, {"VALUE", "Value", PanelKey::Value}}},
+    {"KYR_ARROWS",
+     "Arrows",
+     4,
+     {{"UP", "Up", PanelKey::Up},
+      {"DOWN", "Down", PanelKey::Down},
+      {"LEFT", "Left", PanelKey::Left},
+      {"RIGHT", "Right", PanelKey::Right}}},
+    {"KYR_SETUP",
+     "Setup / Interrupt",
+     2,
+     {{"SETUP", "Setup", PanelKey::Setup}, {"INTERRUPT", "Interrupt", PanelKey::Interrupt}}},
 };
 
 std::string numberText(double v) {
@@ -71,18 +95,31 @@ std::string timeStamp() {
 }
 
 // A serial line that does not go looking for the device on every other port of the machine
-// unless the user asks for it.
-class KyrSerial : public Connection::Serial {
+// unless the user asks for it, and offers only the speeds the KYR has.
+class KyrSerial : public NetworkSerial {
   public:
-    explicit KyrSerial(INDI::DefaultDevice* dev) : Connection::Serial(dev) {
+    explicit KyrSerial(INDI::DefaultDevice* dev) : NetworkSerial(dev) {
         int index = -1;
         if (IUGetConfigOnSwitchIndex(dev->getDeviceName(), INDI::SP::DEVICE_AUTO_SEARCH, &index) !=
             0) {
             AutoSearchS[INDI::DefaultDevice::INDI_ENABLED].s = ISS_OFF;
             AutoSearchS[INDI::DefaultDevice::INDI_DISABLED].s = ISS_ON;
         }
+        // The rates are the members' labels; the others are dropped from the end.
+        int kept = 0;
+        for (int i = 0; i < BaudRateSP.nsp; ++i)
+            if (baudCodeForRate(std::atol(BaudRateS[i].label)) != 0) BaudRateS[kept++] = BaudRateS[i];
+        BaudRateSP.nsp = kept;
     }
 };
+
+// The value of a FITS card in `cards` (added when it is not there).
+FitsCard& card(std::vector<FitsCard>& cards, const std::string& key, FitsCard::Kind kind) {
+    for (FitsCard& c : cards)
+        if (c.key == key) return c;
+    cards.push_back(FitsCard{kind, key, {}, 0, 0.0, 0, {}});
+    return cards.back();
+}
 
 }  // namespace
 
@@ -118,9 +155,11 @@ KyrCcd::KyrCcd()
                   break;
           }
       }),
-      con_(port_, ui_, timer_, clock_, scheduler_) {
-    setVersion(2, 10);
-    con_.setEvents(this);
+      con_(port_, ui_, timer_, clock_, scheduler_),
+      camera_(con_, scheduler_, clock_) {
+    setVersion(KYR_VERSION_MAJOR, KYR_VERSION_MINOR);
+    camera_.setListener(this);
+    camera_.forwardConsoleEvents(this);
     con_.files.cutInFileNameOnly = true;
     timer_.setCallback([this] { con_.onReplyTimer(); });
     // Without a save folder, Download All still publishes every image; its files go nowhere.
@@ -130,22 +169,30 @@ KyrCcd::KyrCcd()
 }
 
 KyrCcd::~KyrCcd() {
-    con_.setEvents(nullptr);
+    camera_.setListener(nullptr);
+    camera_.forwardConsoleEvents(nullptr);
     timer_.setCallback(nullptr);
 }
 
 bool KyrCcd::initProperties() {
     INDI::CCD::initProperties();
-    SetCCDCapability(CCD_CAN_ABORT);
+    SetCCDCapability(CCD_CAN_ABORT | CCD_CAN_SUBFRAME | CCD_CAN_BIN);
     PrimaryCCD.setMinMaxStep("CCD_EXPOSURE", "CCD_EXPOSURE_VALUE", 0.01, 3600, 0.01, false);
     SetCCDParams(kFullWidth, kFullHeight, 16, kDefaultPixelMicrons, kDefaultPixelMicrons);
     PrimaryCCD.setFrameBufferSize(kFullWidth * kFullHeight * 2);
     addCaptureFormat({"INDI_MONO", "Mono", 16, true, true});
+    // The sensor temperature comes with every image; the KYR has no cooler to set.
+    TemperatureNP.p = IP_RO;
 
     const char* dev = getDeviceName();
-    for (int i = 0; i < 15; ++i) IUFillSwitch(&KeyS[i], kKeys[i].name, kKeys[i].label, ISS_OFF);
-    IUFillSwitchVector(&KeySP, KeyS, 15, dev, "KYR_KEYS", "Keys", kKyrTab, IP_RW, ISR_ATMOST1, 60,
-                       IPS_IDLE);
+    static_assert(std::size(kKeyGroups) == kKeyGroupCount);
+    for (int g = 0; g < kKeyGroupCount; ++g) {
+        const KeyGroup& group = kKeyGroups[g];
+        for (int i = 0; i < group.count; ++i)
+            IUFillSwitch(&KeyS[g][i], group.keys[i].name, group.keys[i].label, ISS_OFF);
+        IUFillSwitchVector(&KeySP[g], KeyS[g], group.count, dev, group.property, group.label,
+                           kKyrTab, IP_RW, ISR_ATMOST1, 60, IPS_IDLE);
+    }
     IUFillSwitch(&TurboS[0], "TURBO_ON", "On", ISS_OFF);
     IUFillSwitch(&TurboS[1], "TURBO_OFF", "Off", ISS_ON);
     IUFillSwitchVector(&TurboSP, TurboS, 2, dev, "KYR_TURBO", "Turbo", kKyrTab, IP_RW, ISR_1OFMANY,
@@ -179,6 +226,10 @@ bool KyrCcd::initProperties() {
     IUFillSwitch(&CaptureS[1], "CAPTURE_STOP", "Stop", ISS_OFF);
     IUFillSwitchVector(&CaptureSP, CaptureS, 2, dev, "KYR_CAPTURE", "Display capture", kKyrTab,
                        IP_RW, ISR_ATMOST1, 60, IPS_IDLE);
+    IUFillSwitch(&DateSourceS[0], "KYR_CLOCK", "KYR's clock", ISS_ON);
+    IUFillSwitch(&DateSourceS[1], "COMPUTER_UTC", "Computer (UTC)", ISS_OFF);
+    IUFillSwitchVector(&DateSourceSP, DateSourceS, 2, dev, "KYR_DATE_OBS", "DATE-OBS from", kKyrTab,
+                       IP_RW, ISR_1OFMANY, 60, IPS_IDLE);
 
     serial_ = std::make_unique<KyrSerial>(this);
     serial_->setDefaultPort("/dev/ttyUSB0");
@@ -186,7 +237,8 @@ bool KyrCcd::initProperties() {
     serial_->setWordSize(8);
     serial_->setParity(0);
     serial_->setStopBits(2);
-    serial_->registerHandshake([this] { return handshake(serial_->getPortFD(), serial_->baud()); });
+    serial_->registerHandshake(
+        [this] { return handshake(serial_->getPortFD(), serial_->baud(), serial_->wire()); });
     registerConnection(serial_.get());
     tcp_ = std::make_unique<Connection::TCP>(this);
     tcp_->registerHandshake([this] { return handshake(tcp_->getPortFD(), 115200); });
@@ -199,8 +251,10 @@ bool KyrCcd::initProperties() {
 bool KyrCcd::updateProperties() {
     INDI::CCD::updateProperties();
     if (isConnected()) {
+        defineProperty(&TemperatureNP);
+        showCameraGeometry();
         defineProperty(&DisplayTP);
-        defineProperty(&KeySP);
+        for (ISwitchVectorProperty& keys : KeySP) defineProperty(&keys);
         defineProperty(&TurboSP);
         defineProperty(&DownloadAllSP);
         defineProperty(&SaveTP);
@@ -209,6 +263,7 @@ bool KyrCcd::updateProperties() {
         defineProperty(&OpticsNP);
         defineProperty(&NoteTP);
         defineProperty(&CaptureSP);
+        defineProperty(&DateSourceSP);
         // The observer's settings as kept; the save folder before auto download, which
         // needs it.
         loadConfig(true, SaveTP.name);
@@ -216,11 +271,14 @@ bool KyrCcd::updateProperties() {
         loadConfig(true, OpticsNP.name);
         loadConfig(true, NoteTP.name);
         loadConfig(true, AutoDownloadSP.name);
+        loadConfig(true, DateSourceSP.name);
         applyObservation();
     } else {
+        deleteProperty(TemperatureNP.name);
+        for (ISwitchVectorProperty& keys : KeySP) deleteProperty(keys.name);
         for (const char* name :
-             {DisplayTP.name, KeySP.name, TurboSP.name, DownloadAllSP.name, SaveTP.name,
-              AutoDownloadSP.name, UnitsSP.name, OpticsNP.name, NoteTP.name, CaptureSP.name})
+             {DisplayTP.name, TurboSP.name, DownloadAllSP.name, SaveTP.name, AutoDownloadSP.name,
+              UnitsSP.name, OpticsNP.name, NoteTP.name, CaptureSP.name, DateSourceSP.name})
             deleteProperty(name);
     }
     return true;
@@ -233,18 +291,19 @@ bool KyrCcd::saveConfigItems(FILE* fp) {
     IUSaveConfigNumber(fp, &OpticsNP);
     IUSaveConfigText(fp, &NoteTP);
     IUSaveConfigSwitch(fp, &AutoDownloadSP);
+    IUSaveConfigSwitch(fp, &DateSourceSP);
     return true;
 }
 
 // ---------------------------------------------------------------- connection
 
-bool KyrCcd::handshake(int fd, std::uint32_t baud) {
+bool KyrCcd::handshake(int fd, std::uint32_t baud, PosixSerialPort::Wire wire) {
     const int code = baudCodeForRate(baud);
     if (code == 0) {
         LOGF_ERROR("The KYR's line runs at 9600 to 115200 baud, not %u.", baud);
         return false;
     }
-    port_.setDescriptor(fd);
+    port_.setDescriptor(fd, wire);
     linkUp_ = false;
     openFailed_ = false;
     exposureNoteSaid_ = false;
@@ -255,7 +314,8 @@ bool KyrCcd::handshake(int fd, std::uint32_t baud) {
     // The link request is sent again after each reply time without an acknowledge; the
     // fourth time without one fails, as the reply timer does for other requests. Only the
     // line is waited for: a handshake must know its answer before it returns.
-    const int replyMs = con_.link.replyTimeout;
+    // A network line's round trip is not known before its first answer: 2 s a try there.
+    const int replyMs = port_.networkLine() ? 2000 : con_.link.replyTimeout;
     for (int attempt = 0; attempt < 4 && !linkUp_ && port_.portOpen(); ++attempt) {
         if (attempt > 0) con_.sendLinkRequest(1);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(replyMs);
@@ -277,6 +337,9 @@ bool KyrCcd::handshake(int fd, std::uint32_t baud) {
 
 bool KyrCcd::Disconnect() {
     if (capturing_) stopCapture();
+    camera_.abort();
+    if (InExposure) PrimaryCCD.setExposureFailed();
+    InExposure = false;
     if (port_.portOpen()) {
         con_.sendLinkRequest(0);  // the link-off request, as on leaving the console
         port_.setPortOpen(false);
@@ -309,11 +372,12 @@ void KyrCcd::lineSettingsApplied(const std::string& settings) {
 
 // ---------------------------------------------------------------- keys and display
 
-void KyrCcd::pressKey(int index) {
-    IUResetSwitch(&KeySP);
-    KeySP.s = IPS_BUSY;
-    IDSetSwitch(&KeySP, nullptr);
-    con_.pressKey(kKeys[index].key);
+void KyrCcd::pressKey(int group, int index) {
+    ISwitchVectorProperty& keys = KeySP[group];
+    IUResetSwitch(&keys);
+    keys.s = IPS_BUSY;
+    IDSetSwitch(&keys, nullptr);
+    con_.pressKey(kKeyGroups[group].keys[index].key);
 }
 
 void KyrCcd::setTurbo(bool on) {
@@ -329,18 +393,26 @@ void KyrCcd::setTurbo(bool on) {
 }
 
 void KyrCcd::acknowledged() {
-    for (ISwitchVectorProperty* p : {&KeySP, &TurboSP}) {
-        if (p->s != IPS_BUSY) continue;
-        p->s = IPS_OK;
-        IDSetSwitch(p, nullptr);
+    for (ISwitchVectorProperty& keys : KeySP) {
+        if (keys.s != IPS_BUSY) continue;
+        keys.s = IPS_OK;
+        IDSetSwitch(&keys, nullptr);
+    }
+    if (TurboSP.s == IPS_BUSY) {
+        TurboSP.s = IPS_OK;
+        IDSetSwitch(&TurboSP, nullptr);
     }
 }
 
 void KyrCcd::commandRefused() {
-    for (ISwitchVectorProperty* p : {&KeySP, &TurboSP}) {
-        if (p->s != IPS_BUSY) continue;
-        p->s = IPS_ALERT;
-        IDSetSwitch(p, nullptr);
+    for (ISwitchVectorProperty& keys : KeySP) {
+        if (keys.s != IPS_BUSY) continue;
+        keys.s = IPS_ALERT;
+        IDSetSwitch(&keys, nullptr);
+    }
+    if (TurboSP.s == IPS_BUSY) {
+        TurboSP.s = IPS_ALERT;
+        IDSetSwitch(&TurboSP, nullptr);
     }
 }
 
@@ -361,85 +433,76 @@ void KyrCcd::displayTextReceived(const std::string& line1, const std::string& li
 // ---------------------------------------------------------------- exposures
 
 bool KyrCcd::ISNewNumber(const char* dev, const char* name, double values[], char* names[], int n) {
-    if (dev != nullptr && std::strcmp(dev, getDeviceName()) == 0) {
-        if (std::strcmp(name, "CCD_EXPOSURE") == 0 && busy_) {
-            // Refused, not queued: the image on its way is not given up for it.
-            LOG_ERROR("Exposure refused: the KYR is still sending an image.");
-            if (!InExposure) PrimaryCCD.setExposureFailed();
-            return true;
-        }
-        if (std::strcmp(name, OpticsNP.name) == 0) {
-            IUUpdateNumber(&OpticsNP, values, names, n);
-            OpticsNP.s = IPS_OK;
-            IDSetNumber(&OpticsNP, nullptr);
-            applyObservation();
-            if (!isConfigLoading()) saveConfig(true, OpticsNP.name);
-            return true;
-        }
+    if (dev != nullptr && std::strcmp(dev, getDeviceName()) == 0 &&
+        std::strcmp(name, OpticsNP.name) == 0) {
+        IUUpdateNumber(&OpticsNP, values, names, n);
+        OpticsNP.s = IPS_OK;
+        IDSetNumber(&OpticsNP, nullptr);
+        applyObservation();
+        if (!isConfigLoading()) saveConfig(true, OpticsNP.name);
+        return true;
     }
     return INDI::CCD::ISNewNumber(dev, name, values, names, n);
 }
 
 bool KyrCcd::StartExposure(float duration) {
-    if (busy_) return false;
-    requestedSeconds_ = duration;
-    clientExposure_ = true;
-    discardImage_ = false;
-    InExposure = true;
-    PrimaryCCD.setExposureDuration(duration);
-    con_.downloadScreenImage();
-    if (!busy_) {  // the port is not open: the console has said so
-        InExposure = false;
-        clientExposure_ = false;
+    // While one runs the camera queues this one: the client is never refused for that.
+    if (!camera_.expose(duration)) {
+        LOG_ERROR("The KYR is not connected.");
         return false;
     }
+    requestedSeconds_ = duration;
+    InExposure = true;
+    lastCountdown_ = -1;
+    PrimaryCCD.setExposureDuration(duration);
     return true;
 }
 
 bool KyrCcd::AbortExposure() {
-    if (busy_) {
-        // The console's Abort: Download All fetches no further buffer. The screen image on its
-        // way still arrives (the device finishes it) but is not published.
-        con_.abortDownloadAll();
-        if (InExposure && !downloadAll_) discardImage_ = true;
-    }
+    // The camera stops asking at once and ends the transfer; late rows are dropped.
+    camera_.abort();
     InExposure = false;
     return true;
 }
 
 bool KyrCcd::UpdateCCDFrame(int x, int y, int w, int h) {
-    if (x == PrimaryCCD.getSubX() && y == PrimaryCCD.getSubY() && w == PrimaryCCD.getSubW() &&
-        h == PrimaryCCD.getSubH())
-        return true;
-    LOG_WARN("The KYR sends whole images: no subframes.");
+    // The camera takes it for the next exposure; the chip's own frame follows each image.
+    if (camera_.setFrame({x, y, w, h})) return true;
+    LOGF_ERROR("The frame (%d, %d) %d x %d does not fit the KYR's %d x %d pixels.", x, y, w, h,
+               camera::kSensorWidth, camera::kSensorHeight);
     return false;
 }
 
-void KyrCcd::headerRequested(int) {
-    busy_ = true;
-    // The device's own offer, Download All and a client's exposure all end in an image.
-    if (!discardImage_) InExposure = true;
+bool KyrCcd::UpdateCCDBin(int hor, int ver) {
+    if (camera_.setBinning(hor, ver)) return true;
+    LOGF_ERROR("Binning %d x %d: the KYR's images bin 1 to %d in each direction.", hor, ver,
+               camera::kMaxBin);
+    return false;
 }
 
-void KyrCcd::headerAccepted(int buffer, const ImageHeader& header) {
+void KyrCcd::showCameraGeometry() {
+    const camera::Frame& f = camera_.frame();
+    const auto show = [this](const char* property,
+                             std::initializer_list<std::pair<const char*, double>> values) {
+        INDI::PropertyNumber p = getNumber(property);
+        if (!p.isValid()) return;
+        bool changed = false;
+        for (const auto& [name, value] : values) {
+            auto* n = p.findWidgetByName(name);
+            if (n == nullptr || n->getValue() == value) continue;
+            n->setValue(value);
+            changed = true;
+        }
+        if (changed) p.apply();
+    };
+    show("CCD_FRAME", {{"X", f.x}, {"Y", f.y}, {"WIDTH", f.width}, {"HEIGHT", f.height}});
+    show("CCD_BINNING", {{"HOR_BIN", camera_.binX()}, {"VER_BIN", camera_.binY()}});
+}
+
+void KyrCcd::headerAccepted(int, const ImageHeader&) {
     bytesAtHeader_ = port_.bytesReceived();
     rowsSeen_ = 0;
-    lastCountdown_ = -1;
-    rowWidth_ = header.hdrWidth;
-    if (buffer == kScreenBuffer && clientExposure_ && !exposureNoteSaid_) {
-        const double exposed =
-            frameExposureSeconds(header) * std::max<int>(1, header.hdrExposureCount);
-        if (std::fabs(exposed - requestedSeconds_) > 0.005) {
-            LOGF_INFO(
-                "The KYR takes its own exposures, set on its panel: this image was "
-                "exposed %.3f s, not the %.3f s requested; EXPTIME is the KYR's.",
-                exposed, requestedSeconds_);
-            exposureNoteSaid_ = true;
-        }
-    }
-    const int rows = header.hdrHeight;
     applyObservation();
-    if (InExposure) countDown(rows);
 }
 
 void KyrCcd::countDown(int rowsLeft) {
@@ -456,27 +519,47 @@ void KyrCcd::countDown(int rowsLeft) {
     PrimaryCCD.setExposureLeft(seconds);
 }
 
-void KyrCcd::rowReceived(int row, int rows, int) {
-    rowsSeen_ = row;
-    if (InExposure) countDown(rows - row);
+void KyrCcd::downloadProgress(int rowsDone, int rows) {
+    rowsSeen_ = rowsDone;
+    rowWidth_ = con_.header.hdrWidth;
+    if (InExposure) countDown(rows - rowsDone);
 }
 
-void KyrCcd::imageComplete(int) {
-    const bool publish = !discardImage_;
-    discardImage_ = false;
-    if (!downloadAll_) {
-        busy_ = false;
-        clientExposure_ = false;
-    }
-    if (publish) publishImage();
+void KyrCcd::temperatureChanged(double celsius) {
+    TemperatureN[0].value = celsius;
+    TemperatureNP.s = IPS_OK;
+    if (isConnected()) IDSetNumber(&TemperatureNP, nullptr);
+}
+
+void KyrCcd::exposureFailed(const std::string& reason) {
+    LOGF_ERROR("%s", reason.c_str());
+    if (InExposure) PrimaryCCD.setExposureFailed();
     InExposure = false;
 }
 
-void KyrCcd::publishImage() {
-    const int w = con_.image.imageWidth;
-    const int h = con_.image.imageHeight;
-    if (w <= 0 || h <= 0) return;
-    const ImageHeader& header = con_.header;
+void KyrCcd::imageReady(const camera::CameraImage& image) {
+    if (image.requested && !exposureNoteSaid_ &&
+        std::fabs(image.exposureSeconds - requestedSeconds_) > 0.005) {
+        LOGF_INFO(
+            "The KYR takes its own exposures, set on its panel: this image was exposed %.3f s, "
+            "not the %.3f s requested; EXPTIME is the KYR's.",
+            image.exposureSeconds, requestedSeconds_);
+        exposureNoteSaid_ = true;
+    }
+    // Images the device sends itself (its offer, Download All) are published too, but an
+    // offer is not passed off as the image of an exposure that waits for a new one.
+    if (!image.requested && InExposure && !downloadAll_) {
+        LOG_DEBUG("An image the KYR sent by itself is not published during an exposure.");
+        return;
+    }
+    publishImage(image);
+    InExposure = false;
+}
+
+void KyrCcd::publishImage(const camera::CameraImage& image) {
+    const auto w = static_cast<std::uint32_t>(image.width);
+    const auto h = static_cast<std::uint32_t>(image.height);
+    if (w == 0 || h == 0) return;
     // The base class writes each image on a thread of its own, reading the chip's frame before
     // it takes ccdBufferLock: the next image waits until the writer has the last one.
     {
@@ -486,23 +569,58 @@ void KyrCcd::publishImage() {
     }
     {
         std::lock_guard<std::mutex> lock(ccdBufferLock);
+        const ImageHeader& header = image.header;
         if (header.pixelSize > 0.0f) {
-            // In whole nanometres: the float's last digits are not the sensor's.
+            // In whole nanometres: the float's last digits are not the sensor's. (This resets
+            // the chip's frame, which is set below.)
             const double microns = std::round(static_cast<double>(header.pixelSize) * 1e6) / 1000.0;
             if (std::fabs(microns - PrimaryCCD.getPixelSizeX()) > 1e-6)
                 SetCCDParams(kFullWidth, kFullHeight, 16, microns, microns);
         }
-        PrimaryCCD.setFrame(0, 0, static_cast<uint32_t>(w), static_cast<uint32_t>(h));
-        PrimaryCCD.setFrameBufferSize(static_cast<uint32_t>(w * h * 2));
-        auto* samples = reinterpret_cast<std::uint16_t*>(PrimaryCCD.getFrameBuffer());
-        std::size_t i = 0;
-        for (int r = 1; r <= h; ++r)
-            for (int c = 1; c <= w; ++c)
-                samples[i++] = static_cast<std::uint16_t>(con_.image.imageData.sample(c, r));
+        // A buffer of our own for every image: the last one may have gone to the client as it
+        // was (native format), and libindi then maps it read-only. Never smaller than a whole
+        // unbinned frame, whatever the chip's frame says when the writer reads it.
+        const std::size_t bytes = std::size_t{w} * h * 2;
+        auto* fresh = static_cast<std::uint8_t*>(
+            std::malloc(std::max<std::size_t>(bytes, std::size_t{kFullWidth} * kFullHeight * 2)));
+        if (fresh == nullptr) {
+            writerTookImage();
+            LOG_ERROR("No memory for the image.");
+            if (InExposure) PrimaryCCD.setExposureFailed();
+            return;
+        }
+        std::memcpy(fresh, image.pixels.data(), bytes);
+        std::uint8_t* old = PrimaryCCD.getFrameBuffer();
+        PrimaryCCD.setFrameBuffer(fresh);
+        PrimaryCCD.setFrameBufferSize(static_cast<std::uint32_t>(bytes), false);
+        IDSharedBlobFree(old);
+        PrimaryCCD.setBin(static_cast<std::uint8_t>(image.binX), static_cast<std::uint8_t>(image.binY));
+        PrimaryCCD.setFrame(static_cast<std::uint32_t>(image.frame.x),
+                            static_cast<std::uint32_t>(image.frame.y), w * image.binX,
+                            h * image.binY);
         keywords_ = fitsKeywords(header);
-        PrimaryCCD.setExposureDuration(frameExposureSeconds(header) *
-                                       std::max<int>(1, header.hdrExposureCount));
+        if (!image.dateObs.empty()) {
+            card(keywords_, "DATE-OBS", FitsCard::Kind::Text).text = image.dateObs;
+            FitsCard& mjd = card(keywords_, "MJD-OBS", FitsCard::Kind::Fixed);
+            mjd.number = image.mjdObs;
+            mjd.decimals = 8;
+            mjd.comment = "modified Julian date of DATE-OBS";
+        }
+        if (camera_.dateSource() == camera::DateSource::Computer) {
+            card(keywords_, "DATE-OBS", FitsCard::Kind::Text).comment =
+                "the computer's UTC clock at the start of the exposure";
+            if (!image.kyrDateObs.empty()) {
+                FitsCard& kyr = card(keywords_, "DATE-KYR", FitsCard::Kind::Text);
+                kyr.text = image.kyrDateObs;
+                kyr.comment = "date and time of the observation by the KYR's clock";
+            }
+        }
+        PrimaryCCD.setExposureDuration(image.exposureSeconds);
     }
+    // The client's frame and binning stay what it set for the next exposure.
+    showCameraGeometry();
+    // libindi leaves the extension of a native image for the FITS images after it.
+    PrimaryCCD.setImageExtension(EncodeFormatSP[FORMAT_FITS].getState() == ISS_ON ? "fits" : "bin");
     ExposureComplete(&PrimaryCCD);
 }
 
@@ -543,11 +661,7 @@ void KyrCcd::headerRefused(int, const std::string&) {
 }
 
 void KyrCcd::transferEnded(bool failed) {
-    if (failed && InExposure) PrimaryCCD.setExposureFailed();
-    InExposure = false;
-    busy_ = false;
-    clientExposure_ = false;
-    discardImage_ = false;
+    // An exposure's failure is the camera's to report; this is Download All's and saving's.
     if (downloadAll_ || DownloadAllSP.s == IPS_BUSY) {
         downloadAll_ = false;
         DownloadAllSP.s = failed ? IPS_ALERT : IPS_OK;
@@ -584,7 +698,7 @@ void KyrCcd::quietFiles(bool quiet) {
 }
 
 void KyrCcd::startDownloadAll() {
-    if (busy_) {
+    if (camera_.busy()) {
         LOG_ERROR("Download All refused: the KYR is still sending an image.");
         DownloadAllSP.s = IPS_ALERT;
         IDSetSwitch(&DownloadAllSP, nullptr);
@@ -627,8 +741,8 @@ void KyrCcd::setAutoDownload(bool on) {
     AutoDownloadS[1].s = on ? ISS_OFF : ISS_ON;
     IDSetSwitch(&AutoDownloadSP, nullptr);
     // During a transfer its end settles automatic saving.
-    autoSavePending_ = busy_ && on;
-    if (busy_) return;
+    autoSavePending_ = camera_.busy() && on;
+    if (camera_.busy()) return;
     if (on)
         armAutoSave();
     else
@@ -706,10 +820,20 @@ bool KyrCcd::ISNewSwitch(const char* dev, const char* name, ISState* states, cha
     if (dev == nullptr || std::strcmp(dev, getDeviceName()) != 0)
         return INDI::CCD::ISNewSwitch(dev, name, states, names, n);
 
-    if (std::strcmp(name, KeySP.name) == 0) {
-        IUUpdateSwitch(&KeySP, states, names, n);
-        const int index = IUFindOnSwitchIndex(&KeySP);
-        if (index >= 0) pressKey(index);
+    for (int g = 0; g < kKeyGroupCount; ++g) {
+        if (std::strcmp(name, KeySP[g].name) != 0) continue;
+        IUUpdateSwitch(&KeySP[g], states, names, n);
+        const int index = IUFindOnSwitchIndex(&KeySP[g]);
+        if (index >= 0) pressKey(g, index);
+        return true;
+    }
+    if (std::strcmp(name, DateSourceSP.name) == 0) {
+        IUUpdateSwitch(&DateSourceSP, states, names, n);
+        camera_.setDateSource(DateSourceS[1].s == ISS_ON ? camera::DateSource::Computer
+                                                         : camera::DateSource::Kyr);
+        DateSourceSP.s = IPS_OK;
+        IDSetSwitch(&DateSourceSP, nullptr);
+        if (!isConfigLoading()) saveConfig(true, DateSourceSP.name);
         return true;
     }
     if (std::strcmp(name, TurboSP.name) == 0) {

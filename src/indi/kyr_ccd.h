@@ -1,7 +1,9 @@
 #pragma once
-// indi_kyr_ccd: the KYR as an INDI camera. A third shell over the same Console as the window
-// and kyrctl: INDI's properties call the console's handlers, and the driver follows the
-// console's typed events. One thread: libindi's event loop.
+// indi_kyr_ccd: the KYR as an INDI camera. A shell over the same Console as the window and
+// kyrctl, through the camera layer that the Alpaca server shares: exposures, abort, frame,
+// binning and temperature are the camera's; the panel, Download All and the observer's
+// settings are the console's. One thread: libindi's event loop (the base class writes each
+// image on a thread of its own).
 
 #include <indiccd.h>
 
@@ -15,16 +17,18 @@
 #include <string>
 #include <vector>
 
+#include "camera/camera.h"
 #include "console/console.h"
 #include "console/console_events.h"
 #include "files/fits_export.h"
 #include "indi/indi_loop.h"
 #include "indi/indi_ui.h"
+#include "indi/network_serial.h"
 #include "indi/posix_serial_port.h"
 
 namespace kyr::indi {
 
-class KyrCcd : public INDI::CCD, public ConsoleEvents {
+class KyrCcd : public INDI::CCD, public ConsoleEvents, public camera::CameraListener {
   public:
     KyrCcd();
     ~KyrCcd() override;
@@ -43,9 +47,16 @@ class KyrCcd : public INDI::CCD, public ConsoleEvents {
     bool StartExposure(float duration) override;
     bool AbortExposure() override;
     bool UpdateCCDFrame(int x, int y, int w, int h) override;
+    bool UpdateCCDBin(int hor, int ver) override;
     void addFITSKeywords(INDI::CCDChip* targetChip) override;
     void UploadComplete(INDI::CCDChip* targetChip) override;
     bool saveConfigItems(FILE* fp) override;
+
+    // ---- the camera's outcomes
+    void imageReady(const camera::CameraImage& image) override;
+    void exposureFailed(const std::string& reason) override;
+    void downloadProgress(int rowsDone, int rows) override;
+    void temperatureChanged(double celsius) override;
 
     // ---- the console's outcomes
     void linkEstablished() override { linkUp_ = true; }
@@ -55,11 +66,8 @@ class KyrCcd : public INDI::CCD, public ConsoleEvents {
     void acknowledged() override;
     void commandRefused() override;
     void displayTextReceived(const std::string& line1, const std::string& line2) override;
-    void headerRequested(int buffer) override;
     void headerAccepted(int buffer, const ImageHeader& header) override;
     void headerRefused(int buffer, const std::string& reason) override;
-    void rowReceived(int row, int rows, int deviceRow) override;
-    void imageComplete(int buffer) override;
     void transferFailed() override;
     void downloadAllStarted(int images) override;
     void buffersEmpty() override;
@@ -67,14 +75,18 @@ class KyrCcd : public INDI::CCD, public ConsoleEvents {
     void captureFileFailed(const std::string& path) override;
 
   private:
-    bool handshake(int fd, std::uint32_t baud);
+    bool handshake(int fd, std::uint32_t baud,
+                   PosixSerialPort::Wire wire = PosixSerialPort::Wire::Plain);
     void dropLostConnection();
     // The transfer under way ended (done, failed, refused or lost).
     void transferEnded(bool failed);
-    void publishImage();
+    void publishImage(const camera::CameraImage& image);
     // Called on the base class's writer thread once it holds the image (ccdBufferLock).
     void writerTookImage();
     void countDown(int rowsLeft);
+    // CCD_FRAME and CCD_BINNING as the camera has them (publishing sets the chip's to the
+    // image's).
+    void showCameraGeometry();
     // The observer's settings, put into the console again (a header brings the device's).
     void applyObservation();
     // Automatic saving for Download All and auto download: a base name in the save folder
@@ -87,7 +99,7 @@ class KyrCcd : public INDI::CCD, public ConsoleEvents {
     void armAutoSave();
     void startCapture();
     void stopCapture();
-    void pressKey(int index);
+    void pressKey(int group, int index);
     void setTurbo(bool on);
     void quietFiles(bool quiet);
 
@@ -98,7 +110,8 @@ class KyrCcd : public INDI::CCD, public ConsoleEvents {
     IndiScheduler scheduler_;
     SystemClock clock_;
     Console con_;
-    std::unique_ptr<Connection::Serial> serial_;
+    camera::Camera camera_;
+    std::unique_ptr<NetworkSerial> serial_;
     std::unique_ptr<Connection::TCP> tcp_;
 
     // ---- the line and the transfer under way, as the events tell it
@@ -106,10 +119,7 @@ class KyrCcd : public INDI::CCD, public ConsoleEvents {
     bool openFailed_ = false;
     int lineBaud_ = 115200;
     int bitsPerByte_ = 11;
-    bool busy_ = false;          // an image transfer runs (a header was asked for)
-    bool downloadAll_ = false;   // it is part of Download All
-    bool discardImage_ = false;  // the exposure was aborted: its image is not published
-    bool clientExposure_ = false;
+    bool downloadAll_ = false;  // a Download All runs
     double requestedSeconds_ = 0;
     bool exposureNoteSaid_ = false;
     std::uint64_t bytesAtHeader_ = 0;
@@ -128,8 +138,10 @@ class KyrCcd : public INDI::CCD, public ConsoleEvents {
     bool writerHasImage_ = true;  // the writer has taken the last image (or there was none)
 
     // ---- the "KYR" tab
-    ISwitch KeyS[15];
-    ISwitchVectorProperty KeySP;
+    // The panel's keys in its groups (kKeyGroups), each a row of a few buttons.
+    static constexpr int kKeyGroupCount = 6;
+    ISwitch KeyS[kKeyGroupCount][4];
+    ISwitchVectorProperty KeySP[kKeyGroupCount];
     ISwitch TurboS[2];
     ISwitchVectorProperty TurboSP;
     IText DisplayT[2]{};
@@ -148,6 +160,8 @@ class KyrCcd : public INDI::CCD, public ConsoleEvents {
     ITextVectorProperty NoteTP;
     ISwitch CaptureS[2];
     ISwitchVectorProperty CaptureSP;
+    ISwitch DateSourceS[2];
+    ISwitchVectorProperty DateSourceSP;
 };
 
 // The host's 8-bit display bytes as UTF-8 text for XML (control bytes become '?').

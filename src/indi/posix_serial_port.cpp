@@ -1,4 +1,5 @@
-// POSIX: termios, poll, non-blocking reads and writes on a borrowed descriptor.
+// POSIX: termios, poll, non-blocking reads and writes on a borrowed descriptor, and telnet
+// through Rfc2217Client for an RFC 2217 server.
 #include "indi/posix_serial_port.h"
 
 #include <fcntl.h>
@@ -9,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -48,6 +50,7 @@ void PosixSerialPort::release() {
     watch_.unwatch();
     open_ = false;
     pending_.clear();
+    telnet_.reset();
 }
 
 void PosixSerialPort::setPortOpen(bool open) {
@@ -65,19 +68,66 @@ void PosixSerialPort::setPortOpen(bool open) {
     if (flags < 0 || fcntl(fd_, F_SETFL, flags | O_NONBLOCK) < 0)
         throw SerialError(std::strerror(errno));
     open_ = true;
-    try {
-        applySettings(lineSettings());
-    } catch (const SerialError&) {
-        open_ = false;
-        throw;
-    }
     pending_.clear();
     bytesReceived_ = 0;
+    try {
+        if (wire_ == Wire::Rfc2217)
+            openTelnet();
+        else
+            applySettings(lineSettings());
+    } catch (const SerialError&) {
+        open_ = false;
+        telnet_.reset();
+        pending_.clear();
+        throw;
+    }
     watch_.watch(fd_, [this] { onReadable(); });
 }
 
+void PosixSerialPort::openTelnet() {
+    telnet_.emplace();
+    if (!writeWire(telnet_->start())) throw SerialError("the server takes nothing");
+    awaitServer([this] { return telnet_->negotiation() != Rfc2217Client::Negotiation::Pending; },
+                "the server did not answer the telnet negotiation");
+    if (telnet_->negotiation() == Rfc2217Client::Negotiation::Refused)
+        throw SerialError(telnet_->refusal());
+    sendTelnetSettings(lineSettings());
+}
+
+void PosixSerialPort::sendTelnetSettings(const LineSettings& settings) {
+    if (!writeWire(telnet_->requestSettings(settings)))
+        throw SerialError("the server takes nothing");
+    awaitServer([this] { return !telnet_->settingsPending(); },
+                "the server did not answer the line settings " + lineSettingsText(settings));
+    if (!telnet_->settingsFault().empty()) throw SerialError(telnet_->settingsFault());
+}
+
+void PosixSerialPort::awaitServer(const std::function<bool()>& done, const std::string& what) {
+    // The one wait on the line outside the event loop: bounded, and only when the user asked
+    // for this port or for new settings. The line's bytes that come meanwhile go out with the
+    // next receive event.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(serverReplyMs_);
+    while (true) {
+        if (!drain()) throw SerialError("the server closed the connection");
+        if (done()) return;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0)
+            throw SerialError(what + " within " + std::to_string(serverReplyMs_) + " ms");
+        pollfd pfd{fd_, POLLIN, 0};
+        poll(&pfd, 1, static_cast<int>(left));
+    }
+}
+
 void PosixSerialPort::applySettings(const LineSettings& s) {
-    if (!open_ || !terminal_) return;  // a socket carries bytes only
+    if (!open_) return;
+    if (telnet_) {
+        sendTelnetSettings(s);
+        return;
+    }
+    if (!terminal_) return;  // a raw socket carries bytes only
     termios t{};
     if (tcgetattr(fd_, &t) != 0) throw SerialError(std::strerror(errno));
     const speed_t speed = speedConstant(s.baud);
@@ -111,17 +161,28 @@ void PosixSerialPort::applySettings(const LineSettings& s) {
 
 bool PosixSerialPort::drain() {
     std::uint8_t buf[4096];
+    std::vector<std::uint8_t> reply;  // what telnet owes the server
+    bool alive = true;
     while (true) {
         const ssize_t n = read(fd_, buf, sizeof buf);
         if (n > 0) {
-            pending_.insert(pending_.end(), buf, buf + n);
-            bytesReceived_ += static_cast<std::uint64_t>(n);
+            const std::span<const std::uint8_t> got(buf, static_cast<std::size_t>(n));
+            const std::size_t before = pending_.size();
+            if (telnet_)
+                telnet_->receive(got, pending_, reply);
+            else
+                pending_.insert(pending_.end(), got.begin(), got.end());
+            bytesReceived_ += pending_.size() - before;
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
-        return false;  // end of file (peer closed) or an error such as EIO (hang-up)
+        // Otherwise: nothing more for now, or the end of file (peer closed) or an error such
+        // as EIO (hang-up).
+        alive = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+        break;
     }
+    if (!reply.empty() && alive) writeWire(reply);
+    return alive;
 }
 
 void PosixSerialPort::onReadable() {
@@ -148,6 +209,18 @@ std::vector<std::uint8_t> PosixSerialPort::input() {
 
 void PosixSerialPort::output(std::span<const std::uint8_t> bytes) {
     if (!open_) return;
+    // A line that takes nothing loses the packet, and the reply timer repeats the request;
+    // a line that has gone is reported by the watch.
+    if (!telnet_) {
+        writeWire(bytes);
+        return;
+    }
+    std::vector<std::uint8_t> wire;
+    Rfc2217Client::encodeData(bytes, wire);
+    writeWire(wire);
+}
+
+bool PosixSerialPort::writeWire(std::span<const std::uint8_t> bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         const std::uint8_t* p = bytes.data() + done;
@@ -163,10 +236,9 @@ void PosixSerialPort::output(std::span<const std::uint8_t> bytes) {
             pollfd pfd{fd_, POLLOUT, 0};
             if (poll(&pfd, 1, kWriteStallMs) > 0) continue;
         }
-        // A line that takes nothing: the packet is lost, and the reply timer repeats the
-        // request; a line that has gone is reported by the watch.
-        return;
+        return false;
     }
+    return true;
 }
 
 bool PosixSerialPort::waitForInput(int ms) {

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "link/line_settings.h"
+#include "link/port_permission.h"
 
 namespace kyr {
 
@@ -87,7 +88,8 @@ void QtSerialPort::setPortOpen(bool open) {
     serial_.setPortName(path_);
     serial_.clearError();
     if (!serial_.open(QIODevice::ReadWrite)) {
-        const std::string why = serial_.errorString().toStdString();
+        std::string why = serial_.errorString().toStdString();
+        if (serial_.error() == QSerialPort::PermissionError) why += permissionHint(path_.toStdString());
         serial_.clearError();
         throw SerialError(path_.toStdString() + ": " + why);
     }

@@ -34,6 +34,7 @@ void usage(std::FILE* f) {
         "  --whole-rows     answer row requests with whole rows, whatever the columns asked\n"
         "  --buffers LIST   filled flash buffers, e.g. 0,3,7 or none (default 0,1,2,3,4)\n"
         "  --idle-updates   the main screen refreshes its sensor reading every 2 s when idle\n"
+        "  --screen-rows N  the screen image is its first N rows only (1..200, default 200)\n"
         "  --verbose        report connections on standard error\n"
         "  --help           show this help and exit\n"
         "  --version        show the version and exit\n"
@@ -85,7 +86,8 @@ int main(int argc, char** argv) {
         } else if (a == "--verbose") {
             serveOptions.verbose = true;
         } else if (!hasValue && (a == "--tcp" || a == "--seed" || a == "--baud" || a == "--junk" ||
-                                 a == "--corrupt" || a == "--drop" || a == "--buffers")) {
+                                 a == "--corrupt" || a == "--drop" || a == "--buffers" ||
+                                 a == "--screen-rows")) {
             return fail(a + " needs a value");
         } else if (a == "--tcp") {
             if (!parseNumber(value, 0, 65535, n)) return fail("--tcp needs a port 0..65535");
@@ -114,6 +116,11 @@ int main(int argc, char** argv) {
             if (!parseBufferList(value, sim.filledBuffers)) {
                 return fail("--buffers needs numbers 0..30 like 0,3,7, or none");
             }
+            ++i;
+        } else if (a == "--screen-rows") {
+            if (!parseNumber(value, 1, kScreenRows, n))
+                return fail("--screen-rows needs a number of rows 1..200");
+            sim.screenRows = static_cast<int>(n);
             ++i;
         } else {
             return fail("unknown option " + a);

@@ -299,7 +299,9 @@ std::vector<int> SimDevice::filledBuffers() const {
 
 const SimImage& SimDevice::image(int buffer) const {
     if (buffer == kScreenBuffer) {
-        if (!screen_) screen_ = makeScreenImage(options_.seed, screenSettings_);
+        if (!screen_)
+            screen_ =
+                firstRows(makeScreenImage(options_.seed, screenSettings_), options_.screenRows);
         return *screen_;
     }
     if (buffer < 0 || buffer >= kStoredBuffers || !filled_.test(static_cast<std::size_t>(buffer))) {

@@ -37,6 +37,9 @@ struct SimOptions {
     // Answer a row request with the whole row, whatever columns it asked for.
     bool wholeRows = false;
     FaultSettings faults;
+    // The screen image keeps only its first rows (1..200): a sub-frame, so that a download
+    // over a slow link takes seconds rather than minutes.
+    int screenRows = kScreenRows;
 };
 
 enum class UploadResult { None, InProgress, Accepted, Refused };

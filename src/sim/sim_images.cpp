@@ -260,4 +260,12 @@ SimImage makeEmptyImage() {
     return img;
 }
 
+SimImage firstRows(SimImage image, int rows) {
+    if (rows < 0 || rows >= image.header.height) return image;
+    image.header.height = rows;
+    image.pixels.resize(static_cast<std::size_t>(rows) *
+                        static_cast<std::size_t>(image.header.width));
+    return image;
+}
+
 }  // namespace kyr::sim

@@ -15,6 +15,7 @@ inline constexpr int kScreenBuffer = 31;
 inline constexpr int kStoredBuffers = 31;  // flash buffers 0..30
 inline constexpr int kExtraRow = 200;      // device row of the extra data row
 inline constexpr int kExtraRowLength = 320;
+inline constexpr int kScreenRows = 200;
 
 struct StarCentre {
     double x = 0, y = 0;  // 0-based image coordinates (column, row)
@@ -63,5 +64,7 @@ SimImage makeStoredImage(std::uint64_t seed, int buffer);
 SimImage makeScreenImage(std::uint64_t seed, const ScreenSettings& settings);
 // The header the device sends for a buffer that holds no image.
 SimImage makeEmptyImage();
+// The image cut to its first `rows` rows (when it has more).
+SimImage firstRows(SimImage image, int rows);
 
 }  // namespace kyr::sim

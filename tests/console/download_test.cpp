@@ -229,5 +229,20 @@ TEST_F(DownloadTest, SilentTicksThenAGoodRowContinue) {
     EXPECT_NE(ui.status, "Communication Failed");
 }
 
+TEST_F(DownloadTest, SilentTicksThenAGoodHeaderContinue) {
+    // The header after three silent ticks is progress too: the next silent tick retries the
+    // first row instead of failing.
+    startLinked();
+    con.downloadScreenImage();
+    for (int i = 0; i < 3; ++i) con.onReplyTimer();
+    EXPECT_EQ(con.link.timeoutTicks, 3);
+    port.receive(packet(4, headerPayload(small())));
+    EXPECT_EQ(con.link.timeoutTicks, 0);
+    port.writes.clear();
+    con.onReplyTimer();
+    EXPECT_EQ(port.writes, std::vector<Bytes>{rowRequest(10, 20, 4, 31)});
+    EXPECT_NE(ui.status, "Communication Failed");
+}
+
 }  // namespace
 }  // namespace kyr::test

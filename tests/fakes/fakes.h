@@ -18,6 +18,17 @@ namespace kyr::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// What a fake recorded, in order. Its last entry reads as an empty value while nothing was
+// recorded, so that a test expecting an entry fails instead of reading before the list.
+template <class T>
+struct Record : std::vector<T> {
+    using std::vector<T>::vector;
+    const T& back() const {
+        static const T none{};
+        return this->empty() ? none : std::vector<T>::back();
+    }
+};
+
 class FakeSerialPort : public SerialPort {
 public:
     // Ports that exist on this fake machine (COM1 by default).
@@ -49,12 +60,12 @@ public:
     void loseDevice();
 
     // Every packet written, in order, and all bytes concatenated.
-    std::vector<Bytes> writes;
+    Record<Bytes> writes;
     Bytes allWritten() const;
     Bytes lastWrite() const { return writes.empty() ? Bytes{} : writes.back(); }
     // Settings applied while open, in order (to check "applied at once").
-    std::vector<std::string> settingsHistory;
-    std::vector<int> openedPorts;
+    Record<std::string> settingsHistory;
+    Record<int> openedPorts;
     int closeCount = 0;
     int inBufferSize = 0, outBufferSize = 0;
     // Called for every write (a test peer may answer from here).
@@ -87,7 +98,7 @@ public:
     void showContrastDialog(std::string& background, std::string& range) override;
 
     std::string status, display, headerText;
-    std::vector<std::string> statusHistory, displayHistory, repaintedStatus, messages;
+    Record<std::string> statusHistory, displayHistory, repaintedStatus, messages;
     int displayRepaints = 0, pictureCount = 0, pointerChanges = 0;
     Picture picture;
     MousePointer pointer = MousePointer::Default;
@@ -97,11 +108,11 @@ public:
     // Scripted answers, taken in order; an empty queue answers "" (cancel).
     std::deque<std::string> fileAnswers, promptAnswers;
     struct PromptSeen { std::string text, title, defaultAnswer; };
-    std::vector<PromptSeen> prompts;
-    std::vector<FileDialogRequest> fileDialogs;
+    Record<PromptSeen> prompts;
+    Record<FileDialogRequest> fileDialogs;
     // The contrast dialog: what the user types (nullopt leaves the box as shown).
     std::function<void(std::string&, std::string&)> contrastInput;
-    std::vector<std::pair<std::string, std::string>> contrastShown;
+    Record<std::pair<std::string, std::string>> contrastShown;
 };
 
 class FakeReplyTimer : public ReplyTimer {

@@ -90,6 +90,13 @@ TEST(TrackList, ReadingBack) {
     EXPECT_EQ(read.offsets.trackOffsetY[2], -25);
     EXPECT_EQ(read.offsets.trackOffsetX[3], 7);
     EXPECT_EQ(read.offsets.trackOffsetY[3], 0);
+    // Fractions round to the nearest integer, not toward zero.
+    read = parseTrackList(trackFile({" 13.5,  2.7", "-1.5, -3.6"}));
+    ASSERT_EQ(read.status, TrackListRead::Ok);
+    EXPECT_EQ(read.offsets.trackOffsetX[1], 14);
+    EXPECT_EQ(read.offsets.trackOffsetY[1], 3);
+    EXPECT_EQ(read.offsets.trackOffsetX[2], -2);
+    EXPECT_EQ(read.offsets.trackOffsetY[2], -4);
 
     // No pairs at all; lines ended by LF alone also read.
     read = parseTrackList(trackFile({}));

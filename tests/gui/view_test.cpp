@@ -160,7 +160,7 @@ TEST(ViewTest, ImageIsDrawnRowByRowAsItArrivesWithTheProgressBar) {
     HeaderFields f;
     f.width = 8;
     f.height = 4;  // at area offsets 156, 98
-    auto* bar = win.w.findChild<QProgressBar*>(QStringLiteral("progress"));
+    auto* bar = win.find<QProgressBar>("progress");
     auto* area = win.find<PictureArea>("pictureArea");
     // The pointer waits where the image's first pixel will be.
     mouse(area, QEvent::MouseMove, QPointF(156 + PictureArea::kBorder, 98 + PictureArea::kBorder));

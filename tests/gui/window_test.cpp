@@ -349,13 +349,13 @@ TEST(WindowTest, ModalPromptsMessagesAndTheContrastDialog) {
     EXPECT_FALSE(contrast->isVisible());
     whenModal([&](QWidget* modal) {
         ASSERT_EQ(modal, contrast);
-        auto* bg = contrast->findChild<QLineEdit*>(QStringLiteral("txtbackground"));
-        auto* range = contrast->findChild<QLineEdit*>(QStringLiteral("txtrange"));
+        auto* bg = childOf<QLineEdit>(*contrast, "txtbackground");
+        auto* range = childOf<QLineEdit>(*contrast, "txtrange");
         EXPECT_EQ(bg->text(), QStringLiteral(" 100"));
         EXPECT_EQ(range->text(), QStringLiteral(" 4096"));
         bg->setText(QStringLiteral("250"));
         range->setText(QString());
-        contrast->findChild<QAbstractButton*>(QStringLiteral("doneButton"))->click();
+        childOf<QAbstractButton>(*contrast, "doneButton")->click();
     });
     std::string background = " 100", range = " 4096";
     win.w.showContrastDialog(background, range);
@@ -366,7 +366,7 @@ TEST(WindowTest, ModalPromptsMessagesAndTheContrastDialog) {
     // Escape, Cancel and the close box give the old values back.
     range = " 4096";
     whenModal([&](QWidget* modal) {
-        contrast->findChild<QLineEdit*>(QStringLiteral("txtrange"))->setText(QStringLiteral("77"));
+        childOf<QLineEdit>(*contrast, "txtrange")->setText(QStringLiteral("77"));
         QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
         QApplication::sendEvent(modal, &esc);
     });
@@ -376,13 +376,13 @@ TEST(WindowTest, ModalPromptsMessagesAndTheContrastDialog) {
     EXPECT_FALSE(contrast->isVisible());
 
     whenModal([&](QWidget*) {
-        contrast->findChild<QLineEdit*>(QStringLiteral("txtrange"))->setText(QStringLiteral("77"));
-        contrast->findChild<QAbstractButton*>(QStringLiteral("cancelButton"))->click();
+        childOf<QLineEdit>(*contrast, "txtrange")->setText(QStringLiteral("77"));
+        childOf<QAbstractButton>(*contrast, "cancelButton")->click();
     });
     win.w.showContrastDialog(background, range);
     EXPECT_EQ(range, " 4096");
     whenModal([&](QWidget*) {
-        contrast->findChild<QLineEdit*>(QStringLiteral("txtrange"))->setText(QStringLiteral("77"));
+        childOf<QLineEdit>(*contrast, "txtrange")->setText(QStringLiteral("77"));
         contrast->close();
     });
     win.w.showContrastDialog(background, range);

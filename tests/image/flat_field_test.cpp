@@ -27,6 +27,22 @@ TEST(FlatField, ConstantFlatAddsPedestalOffset) {
     EXPECT_EQ(img.sample(7, 9), 1334);
 }
 
+TEST(FlatField, MeanLevelIsTheElevenByElevenWindowAtTheCentre) {
+    // A flat that grows faster away from the corner: a window shifted by a pixel, or narrower
+    // or wider, averages to another level. The centre of 40 x 30 is (20, 15), so the window
+    // is x 15..25, y 10..20: mean x^2 410, mean 3 y^2 705, plus 1100 - 100.
+    const int w = 40, h = 30;
+    PixelArray flat(w, h);
+    for (int y = 1; y <= h; ++y)
+        for (int x = 1; x <= w; ++x) flat.setCell(x, y, static_cast<std::int16_t>(1100 + x * x + 3 * y * y));
+    PixelArray img = filled(w, h, 500);
+    const auto r = correctFlatField(img, w, h, flat, 100, TrackOffsets{});
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.meanLevel, 2115);
+    // At the centre the summed flat is 1000 + 400 + 675: 500 * 2115 / 2075 + 100 = 609.6.
+    EXPECT_EQ(img.sample(20, 15), 610);
+}
+
 TEST(FlatField, ShiftedSnapshotsCropAndMoveToTopLeft) {
     const int w = 30, h = 20;
     PixelArray img(w, h);

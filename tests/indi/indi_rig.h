@@ -57,10 +57,15 @@ class Server {
     explicit Server(const std::string& folder);
     ~Server() { stop(); }
     int port() const { return port_; }
+    // How many times the server started the driver (more than once: it died and was restarted).
+    int driverStarts();
     // Ends the server, waits for the driver to end and returns the sanitizers' reports.
     std::string stop();
 
   private:
+    // Starts it on `port`; port_ is set once it listens there.
+    void start(int port);
+
     std::string folder_;
     int port_ = 0;
     std::unique_ptr<Child> child_;
@@ -68,14 +73,23 @@ class Server {
     std::mutex m_;
     std::condition_variable cv_;
     std::string log_;
+    bool ended_ = false;  // its log reached its end
 };
 
 // What the client knows of one property.
 struct Prop {
     IPState state = IPS_IDLE;
+    IPerm perm = IP_RW;
     int updates = 0;  // definitions and updates seen
     std::map<std::string, double> numbers;
     std::map<std::string, std::string> texts;
+    std::map<std::string, ISState> switches;
+};
+
+// A BLOB as it came: its format (".fits", ".bin", ".fits.fz", ...) and bytes.
+struct Blob {
+    std::string format;
+    Bytes bytes;
 };
 
 class Client : public INDI::BaseClient {
@@ -98,6 +112,7 @@ class Client : public INDI::BaseClient {
     const Prop* prop(const std::string& name) const;
     IPState state(const std::string& name) const;
     std::vector<Bytes> blobs;  // FITS images received, in order
+    std::vector<Blob> allBlobs;  // every image received, whatever its format
     std::vector<std::string> messages;
     std::vector<std::pair<IPState, double>> exposures;  // every CCD_EXPOSURE update
 
@@ -105,11 +120,15 @@ class Client : public INDI::BaseClient {
     bool setText(const char* property, const char* element, const std::string& v);
     bool setNumber(const char* property, const char* element, double v);
     bool setSwitch(const char* property, const char* element);
-    // The line's settings and CONNECT: true when the camera's properties came.
-    bool connectSerial(const std::string& path);
-    bool connectTcp(int port);
+    // The line's settings and CONNECT: true when the camera's properties came. A KYR that
+    // did not answer the link request in time (a simulator just started on a busy machine)
+    // is asked again, up to `attempts` connections in all.
+    bool connectSerial(const std::string& path, int attempts = 3);
+    bool connectTcp(int port, int attempts = 3);
     // The FITS of the image an exposure brings (empty when it failed).
     Bytes expose(double seconds);
+    // Any image an exposure brings, in whatever format (empty bytes when it failed).
+    Blob exposeAny(double seconds);
 
   protected:
     void newProperty(INDI::Property property) override { take(property); }
@@ -119,7 +138,7 @@ class Client : public INDI::BaseClient {
 
   private:
     void take(INDI::Property property);
-    bool connectNow();
+    bool connectNow(int attempts);
 
     std::mutex m_;
     std::condition_variable cv_;
@@ -128,13 +147,18 @@ class Client : public INDI::BaseClient {
 
 // A FITS file's image and cards (error "" when it was read).
 struct Fits {
+    long width = 0, height = 0;
     std::vector<std::uint16_t> pixels;  // first row of the data first
     std::map<std::string, std::string> keys;
     std::string error;
 };
 Fits readFits(const Bytes& bytes);
 
-// The image of a buffer (31: the screen) exactly as kyr-sim with seed 1 sends it.
-std::vector<std::uint16_t> simImage(int buffer);
+// The image of a buffer (31: the screen) exactly as kyr-sim with seed 1 sends it; the screen
+// image after `newImages` new-image commands.
+std::vector<std::uint16_t> simImage(int buffer, int newImages = 0);
+// Pixels x..x+w-1 of rows y..y+h-1 of an image `width` pixels wide.
+std::vector<std::uint16_t> window(const std::vector<std::uint16_t>& pixels, int width, int x,
+                                  int y, int w, int h);
 
 }  // namespace kyr::indi::test

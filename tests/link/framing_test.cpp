@@ -102,6 +102,13 @@ TEST(Framing, BadHeaderDropsSixBytesThenGoodPacketInSameEvent) {
     s.feed(inner);
     ASSERT_EQ(s.packets.size(), 1u);
     EXPECT_EQ(s.packets[0], kLinkAccept);
+
+    // Exactly six: the damaged header's fifth byte starts what would pass for a link accept
+    // after dropping one to five, and the tail left after six is noise.
+    Recorder t;
+    t.feed({165, 9, 48, 0, 0, 165, 254, 0, 0, 163, 1});
+    EXPECT_TRUE(t.packets.empty());
+    EXPECT_EQ(t.rx.rxCount, 0);
 }
 
 TEST(Framing, TwoPacketsInOneChunkInOrderAndEndEventLeavesRest) {

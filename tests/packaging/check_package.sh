@@ -2,10 +2,11 @@
 # Builds the Debian package from a built tree, unpacks it with dpkg-deb into a temporary root
 # and checks what an installation needs: programs that run from there, a valid desktop entry
 # and metainfo, icons, man pages that render, the documents, and dependencies that come from
-# the programs' libraries and from nothing on this machine.
-#   check_package.sh CPACK BUILD_DIR VERSION "PROGRAMS" "DEPENDENCIES"
+# the programs' libraries and from nothing on this machine. Then builds it again: the same
+# bytes, every file dated at the release.
+#   check_package.sh CPACK BUILD_DIR VERSION PACKAGE_VERSION RELEASE_EPOCH "PROGRAMS" "DEPENDENCIES"
 set -eu
-cpack=$1 build=$2 version=$3 programs=$4 dependencies=$5
+cpack=$1 build=$2 version=$3 package_version=$4 release_epoch=$5 programs=$6 dependencies=$7
 app_id=org.kyrconsole.KyrConsole
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kyr-package.XXXXXX")
@@ -27,12 +28,15 @@ if [ $# -ne 1 ] || [ ! -f "$1" ]; then
     exit 1
 fi
 deb=$1
+ddeb=$work/out/kyr-console-dbgsym_${package_version}_$(dpkg-deb -f "$deb" Architecture).ddeb
 root=$work/root
 dpkg-deb -x "$deb" "$root"
 
 # Control data: name, version, the libraries' packages, no paths of this machine.
 [ "$(dpkg-deb -f "$deb" Package)" = kyr-console ] || fail "package name"
-[ "$(dpkg-deb -f "$deb" Version)" = "$version-1" ] || fail "version $(dpkg-deb -f "$deb" Version)"
+[ "$(dpkg-deb -f "$deb" Version)" = "$package_version" ] || fail "version $(dpkg-deb -f "$deb" Version)"
+case "$package_version" in "$version"-*) ;; *) fail "package version $package_version is not of $version" ;; esac
+[ -n "$(dpkg-deb -f "$deb" Homepage)" ] || fail "no Homepage"
 depends=$(dpkg-deb -f "$deb" Depends)
 for d in $dependencies; do
     case "$depends" in *"$d"*) ;; *) fail "Depends lacks $d: $depends" ;; esac
@@ -61,6 +65,11 @@ for p in $programs; do
     "$exe" --help >"$work/help" || fail "$p --help exit status"
     grep -q "^Usage: $p" "$work/help" || fail "$p --help: $(head -n 1 "$work/help")"
     if readelf -d "$exe" | grep -q 'RPATH\|RUNPATH'; then fail "$p keeps a library path"; fi
+    # Stripped: the debug information is in the dbgsym package, found by the build ID.
+    if readelf -S "$exe" | grep -q '\.debug_info'; then fail "$p is not stripped"; fi
+    build_id=$(readelf -n "$exe" | sed -n 's/.*Build ID: *//p')
+    dpkg-deb -c "$ddeb" 2>/dev/null | grep -q "/usr/lib/debug/\.build-id/$(echo "$build_id" | cut -c1-2)/$(echo "$build_id" | cut -c3-)\.debug$" ||
+        fail "no debug symbols for $p (build ID $build_id) in $(basename "$ddeb")"
     page=$root/usr/share/man/man1/$p.1.gz
     if [ ! -f "$page" ]; then
         fail "man page $p(1) missing"
@@ -74,7 +83,8 @@ for p in $programs; do
 done
 case " $programs " in
 *" indi_kyr_ccd "*)
-    [ -f "$root/usr/share/indi/indi_kyr.xml" ] || fail "usr/share/indi/indi_kyr.xml missing"
+    grep -q "<version>$version</version>" "$root/usr/share/indi/indi_kyr.xml" ||
+        fail "usr/share/indi/indi_kyr.xml missing or not of version $version"
     ;;
 esac
 
@@ -117,6 +127,7 @@ grep -qx "Icon=$app_id" "$desktop" || fail "desktop Icon"
 metainfo=$root/usr/share/metainfo/$app_id.metainfo.xml
 appstreamcli validate --no-net "$metainfo" >"$work/asv" 2>&1 || fail "appstreamcli: $(cat "$work/asv")"
 grep -q "<release version=\"$version\"" "$metainfo" || fail "metainfo release version"
+grep -q '<url type="homepage">https://' "$metainfo" || fail "metainfo homepage"
 icons=$root/usr/share/icons/hicolor
 [ -f "$icons/scalable/apps/$app_id.svg" ] || fail "scalable icon missing"
 for size in 16 22 24 32 48 64 128 256; do
@@ -127,10 +138,21 @@ for size in 16 22 24 32 48 64 128 256; do
     [ "$dims" = "${size}x$size" ] || fail "icon ${size}x$size is $dims"
 done
 
-# Documents.
+# Documents: the README for the installed programs (not the source tree's), the remote
+# telescope's how-to with its ser2net configuration, changelogs, copyright, lintian's notes.
 doc=$root/usr/share/doc/kyr-console
-[ -f "$doc/README.md" ] || fail "README missing"
+grep -q 'kyrctl' "$doc/README.md" || fail "README missing"
+if grep -q '\./kyr\|build/src' "$doc/README.md"; then fail "README speaks of the source tree"; fi
+grep -q 'dialout' "$doc/README.md" || fail "README says nothing of the dialout group"
+grep -q 'examples/ser2net.yaml' "$doc/remote-telescope.md" || fail "remote-telescope.md"
+cmp -s "$doc/examples/ser2net.yaml" "$(dirname "$0")/../../contrib/ser2net.yaml" ||
+    fail "examples/ser2net.yaml is not contrib/ser2net.yaml"
 grep -q '^License: GPL-3.0-or-later' "$doc/copyright" || fail "copyright file"
+grep -q '^Source: https://' "$doc/copyright" || fail "copyright file without Source:"
+gzip -dc "$doc/changelog.gz" | grep -q "^## $version " || fail "changelog.gz lacks $version"
+gzip -dc "$doc/changelog.Debian.gz" | head -n 1 | grep -q "^kyr-console ($package_version) " ||
+    fail "changelog.Debian.gz does not start with $package_version"
+[ -f "$root/usr/share/lintian/overrides/kyr-console" ] || fail "lintian overrides missing"
 
 # kyr-console --simulator finds the simulator beside itself, and on the PATH when apart.
 if [ -x "$root/usr/bin/kyr-console" ]; then
@@ -146,6 +168,40 @@ if [ -x "$root/usr/bin/kyr-console" ]; then
     run_console "$root/usr/bin:/usr/bin:/bin" "$work/apart/kyr-console" ||
         fail "kyr-console --simulator with kyr-sim on the PATH: $(cat "$work/console.log")"
 fi
+
+# Every file in md5sums as dpkg checks them (by its path in the package); the debug symbols
+# share the main package's documents.
+mkdir "$work/dbgsym"
+dpkg-deb -x "$ddeb" "$work/dbgsym"
+for f in "$deb" "$ddeb"; do
+    case $f in *.ddeb) r=$work/dbgsym ;; *) r=$root ;; esac
+    dpkg-deb --ctrl-tarfile "$f" | tar -xOf - ./md5sums >"$work/md5sums"
+    if grep -qv '^[0-9a-f]\{32\}  usr/' "$work/md5sums"; then
+        fail "$(basename "$f"): md5sums names $(grep -v '^[0-9a-f]\{32\}  usr/' "$work/md5sums" | head -n 1)"
+    fi
+    (cd "$r" && md5sum --quiet -c "$work/md5sums") >"$work/md5.log" 2>&1 ||
+        fail "$(basename "$f"): md5sums: $(head -n 3 "$work/md5.log")"
+done
+[ "$(readlink "$work/dbgsym/usr/share/doc/kyr-console-dbgsym")" = kyr-console ] ||
+    fail "$(basename "$ddeb") without its usr/share/doc link"
+
+# Reproducible: a second build of the same tree gives the same bytes, and every file, the
+# control members included, is dated at the release (SOURCE_DATE_EPOCH), not at the build.
+if "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work/again" >"$work/cpack.log" 2>&1; then
+    for f in "$deb" "$ddeb"; do
+        cmp -s "$f" "$work/again/$(basename "$f")" || fail "a second build of $(basename "$f") differs"
+    done
+else
+    fail "second cpack: $(cat "$work/cpack.log")"
+fi
+for f in "$deb" "$ddeb"; do
+    for part in --fsys-tarfile --ctrl-tarfile; do
+        dpkg-deb "$part" "$f" | TZ=UTC tar -tv --full-time -f - | awk '{ print $4 " " $5 }' |
+            sort -u >"$work/times"
+        [ "$(cat "$work/times")" = "$(TZ=UTC date -d "@$release_epoch" '+%Y-%m-%d %H:%M:%S')" ] ||
+            fail "$(basename "$f") $part: file times $(tr '\n' ' ' <"$work/times")"
+    done
+done
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures check(s) failed on $(basename "$deb")" >&2

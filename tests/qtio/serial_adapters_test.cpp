@@ -4,6 +4,9 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <memory>
 
@@ -140,6 +143,37 @@ TEST(QtSerialPortTest, OpeningAMissingDeviceFailsAndClosingByTheConsoleIsNotALos
     drainEvents();
     EXPECT_EQ(log.count(kCommEventDeviceLost), 0);
 }
+
+#if defined(__linux__)
+TEST(QtSerialPortTest, AUserTheDeviceRefusesIsToldOfTheDialoutGroup) {
+    const auto reasonFor = [](const std::string& path) -> std::string {
+        QtSerialPort port(QString::fromStdString(path));
+        try {
+            port.setPortOpen(true);
+        } catch (const SerialError& e) {
+            return e.what();
+        }
+        return "opened";
+    };
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    ASSERT_EQ(chmod(pty.slavePath().c_str(), 0), 0);
+    std::string refused;
+    if (geteuid() == 0) {
+        // Root opens any file: the refusal is seen as an unprivileged user.
+        ASSERT_EQ(seteuid(65534), 0);
+        refused = reasonFor(pty.slavePath());
+        ASSERT_EQ(seteuid(0), 0);
+    } else {
+        refused = reasonFor(pty.slavePath());
+    }
+    EXPECT_EQ(refused, pty.slavePath() +
+                           ": Permission denied (serial ports are open to the dialout group: "
+                           "sudo adduser $USER dialout, then log in again)");
+    // A missing device is not a matter of permission.
+    EXPECT_EQ(reasonFor("/dev/kyr-no-such-port").find("dialout"), std::string::npos);
+}
+#endif
 
 struct TcpPeer {
     TcpPeer() {

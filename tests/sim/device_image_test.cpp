@@ -215,6 +215,22 @@ TEST(SimImages, NewScreenImageOnlyWhenTakenAndWholeRowsOnRequest) {
     for (int c = 0; c < 320; ++c) EXPECT_EQ(raw[static_cast<std::size_t>(c)], d.image(31).at(c, 57));
 }
 
+TEST(SimImages, ScreenRowsCutTheScreenImageToItsFirstRows) {
+    SimOptions o;
+    o.screenRows = 20;
+    SimDevice d(o);
+    SimDevice whole;
+    const SimImage& full = whole.image(31);  // the device outlives the reference
+    const SimImage& cut = d.image(31);
+    EXPECT_EQ(headerOf(d, 31).height, 20);
+    EXPECT_EQ(cut.pixels,
+              std::vector<std::uint16_t>(full.pixels.begin(), full.pixels.begin() + 20 * 320));
+    int kinds[4] = {};
+    expectDownloadMatches(d, 31, kinds);
+    EXPECT_EQ(onlyFrame(d, rowRequest(20, 0, 320, 31)).type, 21);
+    EXPECT_EQ(headerOf(d, 0).height, 100);  // the stored buffers are whole
+}
+
 TEST(SimImages, ExtraRowCarriesTrackOffsetsOrMosaicTimes) {
     SimDevice d;
     // Summed image: four signed offset pairs, the first (0, 0).

@@ -218,6 +218,7 @@ TEST(SimProcess, RefusesBadOptions) {
     for (const std::vector<std::string>& args : {std::vector<std::string>{"--drop", "1.5"},
                                                  {"--buffers", "0,31"},
                                                  {"--tcp"},
+                                                 {"--screen-rows", "0"},
                                                  {"--bogus"}}) {
         SimProcess sim(args);
         EXPECT_EQ(sim.readLine(), "");
