@@ -13,11 +13,10 @@ namespace {
 // camera waits this long (and a margin) for its next image.
 constexpr double kExposureMax = 3600;
 
-std::chrono::system_clock::time_point fromMjd(double mjd) {
-    const double unixSeconds = (mjd - 40587.0) * 86400.0;
+std::chrono::system_clock::time_point fromUnixSeconds(double seconds) {
     return std::chrono::system_clock::time_point(
         std::chrono::round<std::chrono::system_clock::duration>(
-            std::chrono::duration<double>(unixSeconds)));
+            std::chrono::duration<double>(seconds)));
 }
 
 }  // namespace
@@ -224,7 +223,7 @@ void KyrCameraDevice::delivered(const camera::CameraImage& image) {
     image_ = std::move(out);
     LastExposure last;
     last.duration = image.exposureSeconds;
-    last.start = image.mjdObs > 0 ? fromMjd(image.mjdObs) : requestedAt_;
+    last.start = image.dateObsSeconds ? fromUnixSeconds(*image.dateObsSeconds) : requestedAt_;
     last_ = last;
 }
 
