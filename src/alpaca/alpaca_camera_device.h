@@ -121,6 +121,8 @@ class AlpacaCameraDevice {
     virtual std::shared_ptr<const CameraImage> image() const = 0;
     // nullopt before the first exposure.
     virtual std::optional<LastExposure> lastExposure() const = 0;
+    // Why the last exposure failed ("" when it did not).
+    virtual std::string exposureError() const { return {}; }
 
     // Starts an exposure already checked against capabilities() and state(); done once it
     // has started, not when it ends (imageReady() tells that).

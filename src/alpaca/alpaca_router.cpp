@@ -638,9 +638,12 @@ void AlpacaRouter::startExposure(Txn& t, const FormParameters& p) {
 
 void AlpacaRouter::imageArray(Txn& t) {
     if (!connectedOrFail(t)) return;
-    if (!camera_.imageReady())
+    if (!camera_.imageReady()) {
+        const std::string why = camera_.exposureError();
         return fail(t, error::kInvalidOperation,
-                    "no image is ready: start an exposure and wait for ImageReady");
+                    why.empty() ? "no image is ready: start an exposure and wait for ImageReady"
+                                : "no image is ready: the last exposure failed: " + why);
+    }
     const std::shared_ptr<const CameraImage> image = camera_.image();
     if (!image || image->width < 1 || image->height < 1 ||
         image->pixels.size() != static_cast<std::size_t>(image->width) * image->height)

@@ -47,7 +47,10 @@ info=$(dpkg-deb -I "$deb")
 for p in "$build" "$(cd "$build" && pwd -P)" /usr/local /home /tmp; do
     case "$info" in *"$p"*) fail "dpkg-deb -I mentions $p" ;; esac
 done
-dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '^\./usr/' | grep -v '^\./$' >"$work/outside" || true
+# Outside /usr only kyr-alpaca's environment file, which the observer edits.
+dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '^\./usr/' | grep -v '^\./$' |
+    grep -vx '\./etc/' | grep -vx '\./etc/default/' | grep -vx '\./etc/default/kyr-alpaca' \
+    >"$work/outside" || true
 [ ! -s "$work/outside" ] || fail "files outside /usr: $(cat "$work/outside")"
 
 # The programs run from the unpacked root and answer --version and --help.
@@ -82,6 +85,34 @@ case " $programs " in
 *" indi_kyr_ccd "*)
     grep -q "<version>$version</version>" "$root/usr/share/indi/indi_kyr.xml" ||
         fail "usr/share/indi/indi_kyr.xml missing or not of version $version"
+    ;;
+esac
+
+# kyr-alpaca's systemd unit: installed, not enabled, its environment file a conffile.
+case " $programs " in
+*" kyr-alpaca "*)
+    unit=$root/usr/lib/systemd/system/kyr-alpaca.service
+    defaults=$root/etc/default/kyr-alpaca
+    if [ ! -f "$unit" ] || [ ! -f "$defaults" ]; then
+        fail "kyr-alpaca.service or /etc/default/kyr-alpaca missing"
+    else
+        grep -qx 'EnvironmentFile=/etc/default/kyr-alpaca' "$unit" || fail "unit's EnvironmentFile"
+        grep -q '^ExecStart=kyr-alpaca --line ${KYR_ALPACA_LINE} --listen ${KYR_ALPACA_LISTEN}' "$unit" ||
+            fail "unit's ExecStart"
+        grep -qx 'KYR_ALPACA_LINE=/dev/ttyUSB0' "$defaults" || fail "default line"
+        grep -qx 'KYR_ALPACA_LISTEN=127.0.0.1:11111' "$defaults" || fail "default listen address"
+        dpkg-deb -I "$deb" conffiles 2>/dev/null | grep -qx /etc/default/kyr-alpaca ||
+            fail "/etc/default/kyr-alpaca is not a conffile"
+        for script in preinst postinst prerm postrm; do
+            if dpkg-deb -I "$deb" "$script" >/dev/null 2>&1; then fail "a $script enables or starts units"; fi
+        done
+        if command -v systemd-analyze >/dev/null; then
+            # Every key known; only the program itself is not installed here.
+            systemd-analyze verify --man=no "$unit" 2>&1 |
+                grep -v 'Command kyr-alpaca is not executable' >"$work/unit.log" || true
+            [ ! -s "$work/unit.log" ] || fail "systemd-analyze verify: $(cat "$work/unit.log")"
+        fi
+    fi
     ;;
 esac
 
@@ -145,9 +176,12 @@ dpkg-deb -x "$ddeb" "$work/dbgsym"
 for f in "$deb" "$ddeb"; do
     case $f in *.ddeb) r=$work/dbgsym ;; *) r=$root ;; esac
     dpkg-deb --ctrl-tarfile "$f" | tar -xOf - ./md5sums >"$work/md5sums"
-    if grep -qv '^[0-9a-f]\{32\}  usr/' "$work/md5sums"; then
-        fail "$(basename "$f"): md5sums names $(grep -v '^[0-9a-f]\{32\}  usr/' "$work/md5sums" | head -n 1)"
-    fi
+    # Outside usr/ only the conffiles (kyr-alpaca's environment file).
+    (dpkg-deb --ctrl-tarfile "$f" | tar -xOf - ./conffiles 2>/dev/null || true) |
+        sed 's|^/||' >"$work/conffiles"
+    grep -v '^[0-9a-f]\{32\}  usr/' "$work/md5sums" | cut -c35- | grep -vxF -f "$work/conffiles" \
+        >"$work/outside-md5" || true
+    [ ! -s "$work/outside-md5" ] || fail "$(basename "$f"): md5sums names $(head -n 1 "$work/outside-md5")"
     (cd "$r" && md5sum --quiet -c "$work/md5sums") >"$work/md5.log" 2>&1 ||
         fail "$(basename "$f"): md5sums: $(head -n 3 "$work/md5.log")"
 done
