@@ -107,6 +107,9 @@ TEST_F(IndiDriverTest, AbortMidTransferFreesTheCamera) {
     ASSERT_TRUE(client.waitFor([&] { return countdowns(client) >= 2; }));
     ASSERT_TRUE(client.setSwitch("CCD_ABORT_EXPOSURE", "ABORT"));
     ASSERT_TRUE(client.waitFor([&] { return client.state("CCD_ABORT_EXPOSURE") == IPS_OK; }));
+    // The aborted exposure's own alert may come after the abort's answer: wait for it, or the
+    // next exposure would take it for its own.
+    ASSERT_TRUE(client.waitFor([&] { return client.state("CCD_EXPOSURE") != IPS_BUSY; }));
     // Free at once: the next exposure is taken, and brings the image whole (it was never
     // delivered), with no row of the aborted one in it.
     const Bytes next = client.expose(1);
