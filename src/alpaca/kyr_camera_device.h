@@ -63,6 +63,9 @@ class KyrCameraDevice : public AlpacaCameraDevice {
       public:
         explicit LogUi(Log& log) : log_(log) {}
         void showMessage(const std::string& text) override;
+        std::string lostLineAdvice() const override {
+            return ": connect again once the line is back";
+        }
 
       private:
         Log& log_;

@@ -15,13 +15,6 @@ void CliEvents::happened() {
     if (onEvent) onEvent();
 }
 
-void CliEvents::linkLost() {
-    // Establish Link is the window's; kyrctl opens the line anew on its next run.
-    ui_.reportLastStatus(" - use Establish Link to reconnect",
-                         ": run the command again once the line is back");
-    lineFailure();
-}
-
 void CliEvents::lineFailure() {
     ui_.reportLastStatus();
     ++seen_.lineFailures;

@@ -38,7 +38,7 @@ class CliEvents : public ConsoleEvents {
 
     // ---- ConsoleEvents
     void linkEstablished() override;
-    void linkLost() override;
+    void linkLost() override { lineFailure(); }
     void portOpenFailed(int) override { lineFailure(); }
     void lineSettingsRefused(const std::string&) override { lineFailure(); }
     void portError(const std::string& reason) override;

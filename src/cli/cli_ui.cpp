@@ -112,10 +112,4 @@ void CliUi::reportLastStatus() {
     error(lastStatus_);
 }
 
-void CliUi::reportLastStatus(const std::string& windowAdvice, const std::string& advice) {
-    const std::size_t at = lastStatus_.find(windowAdvice);
-    if (at != std::string::npos) lastStatus_.replace(at, windowAdvice.size(), advice);
-    reportLastStatus();
-}
-
 }  // namespace kyr::cli

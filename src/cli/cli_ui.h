@@ -37,6 +37,10 @@ class CliUi : public Ui {
     void setTurboFace(bool) override {}
     void setProgress(int value, int maximum) override;
     void showMessage(const std::string& text) override;
+    // kyrctl opens the line anew on its next run.
+    std::string lostLineAdvice() const override {
+        return ": run the command again once the line is back";
+    }
     std::string prompt(const std::string& text, const std::string& title,
                        const std::string& defaultAnswer) override;
     std::string runFileDialog(const FileDialogRequest& request) override;
@@ -72,8 +76,6 @@ class CliUi : public Ui {
     // The console has just told of a failure (an event says so): when its last word was a
     // status line, that line is the error, printed once; a message box is printed already.
     void reportLastStatus();
-    // The same, with the console's advice for the window replaced by kyrctl's own.
-    void reportLastStatus(const std::string& windowAdvice, const std::string& advice);
 
     // ---- what the console showed
     // Called after every message box.

@@ -154,8 +154,7 @@ void Console::portLost() {
     stopReplyTimer();
     rx.clear();
     ui_.setProgress(0, 0);
-    showStatus("COM" + std::to_string(link.commPortNumber) +
-                   " connection lost - use Establish Link to reconnect",
+    showStatus("COM" + std::to_string(link.commPortNumber) + " connection lost" + ui_.lostLineAdvice(),
                true);
     events_->linkLost();
 }

@@ -36,6 +36,9 @@ public:
                                const std::string& defaultAnswer) = 0;
     // Modal open/save dialog; returns the chosen full name unchanged, or "" on cancel.
     virtual std::string runFileDialog(const FileDialogRequest& request) = 0;
+    // How the status text of a lost line goes on: the window's menu item by default; a front
+    // end without it tells its own way back.
+    virtual std::string lostLineAdvice() const { return " - use Establish Link to reconnect"; }
     // The modal "Adjust Background and Range" dialog, filled with the given texts; returns
     // when it is hidden, with the texts as the user left them.
     virtual void showContrastDialog(std::string& background, std::string& range) = 0;

@@ -40,15 +40,6 @@ std::optional<IndiUi::Level> statusTextLevel(const std::string& text) {
     return std::nullopt;
 }
 
-std::string indiWords(const std::string& text) {
-    // The window's menu item is not there to use: a client connects again.
-    static const std::string windowAdvice = " - use Establish Link to reconnect";
-    std::string out = text;
-    const std::size_t at = out.find(windowAdvice);
-    if (at != std::string::npos) out.replace(at, windowAdvice.size(), ": connect again once the line is back");
-    return out;
-}
-
 void IndiUi::setStatusText(const std::string& text) {
     // Texts repeated while a packet arrives in pieces are logged once.
     if (text == lastStatus_) return;
@@ -58,12 +49,12 @@ void IndiUi::setStatusText(const std::string& text) {
     const Level use = level == Level::Error ? Level::Error
                       : level                ? std::min(*level, statusLevel_)
                                              : statusLevel_;
-    if (log_) log_(use, logLine(indiWords(text)));
+    if (log_) log_(use, logLine(text));
 }
 
 void IndiUi::showMessage(const std::string& text) {
     lastStatus_.clear();
-    if (log_) log_(Level::Error, logLine(indiWords(text)));
+    if (log_) log_(Level::Error, logLine(text));
 }
 
 std::string IndiUi::prompt(const std::string&, const std::string& title, const std::string&) {

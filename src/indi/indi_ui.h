@@ -25,6 +25,8 @@ class IndiUi : public QuietUi {
     // The display, the panel, the picture and progress reach INDI clients through the
     // console's events instead.
     void showMessage(const std::string& text) override;
+    // A client connects again.
+    std::string lostLineAdvice() const override { return ": connect again once the line is back"; }
     std::string prompt(const std::string& text, const std::string& title,
                        const std::string& defaultAnswer) override;
     std::string runFileDialog(const FileDialogRequest& request) override;
@@ -54,7 +56,5 @@ std::string logLine(const std::string& text);
 // The level a console status text has in INDI's log whatever the driver's current level:
 // the exchange's routine steps are debug, failures are errors; nullopt for the rest.
 std::optional<IndiUi::Level> statusTextLevel(const std::string& text);
-// A console text in INDI's words (the window's menu items are not there to use).
-std::string indiWords(const std::string& text);
 
 }  // namespace kyr::indi
