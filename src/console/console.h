@@ -241,6 +241,9 @@ private:
     // Tells the front ends that the Download All under way is over.
     void finishDownloadAll();
     void startHeaderRequest(int buffer);
+    // Rows of the image the header record describes, from its first: the pixel array made
+    // to its size and the first row asked for.
+    void startRows();
 
     // ---- answers to repeated requests and the reply timer's intervals
     // The speed table's intervals; on a network line the round trip follows them as floors.
@@ -252,13 +255,16 @@ private:
     int replyInterval() const;
     int pieceInterval() const;
     int uploadInterval() const;
-    // A request for the next header or row went out, or the one awaited went again.
-    void firstRequestSent();
+    // A request for the next header or row goes out: the timer waits for its first answer.
+    void awaitFirstAnswer();
+    // The request awaited goes again (a tick).
     void requestRepeated();
     // A good answer to the header or row awaited, still at the front of rxBuffer.
     void answerTaken();
-    // A bad answer to the header or row awaited was dropped.
-    void badAnswerDropped();
+    // A bad answer to the header or row awaited was dropped: it is asked for again.
+    void repeatAfterBadAnswer();
+    // A complete header or row nobody is waiting for: dropped, asking for nothing.
+    void dropUnaskedAnswer();
     // The complete packet at the front is a copy of the last answer taken, still due from
     // a repeated request: true when it was dropped.
     bool dropCopyOfLastAnswer();

@@ -39,10 +39,11 @@ int Console::uploadInterval() const {
     return std::max<int>(link.transferTimeout, link.roundTrip.replyIntervalMs());
 }
 
-void Console::firstRequestSent() {
+void Console::awaitFirstAnswer() {
     download.requestsSent = 1;
     download.answersDue = 1;
     download.firstSentAtMs = clock_.steadyMs();
+    restartReplyTimer(replyInterval());
 }
 
 void Console::requestRepeated() {
@@ -59,13 +60,21 @@ void Console::answerTaken() {
     download.lastAnswer.assign(rx.rxBuffer.begin(), rx.rxBuffer.begin() + static_cast<long>(n));
 }
 
-void Console::badAnswerDropped() {
+void Console::repeatAfterBadAnswer() {
     // It may have been a copy still due rather than the answer awaited; counting it as the
     // copy keeps one more answer expected, which can only make the console slower.
     if (download.copiesDue > 0)
         --download.copiesDue;
     else if (download.answersDue > 0)
         --download.answersDue;
+    requestRepeated();
+    restartReplyTimer(replyInterval());
+}
+
+void Console::dropUnaskedAnswer() {
+    if (!rx.complete()) return;
+    rx.removePacket(rx.packetSize());
+    if (download.copiesDue > 0) --download.copiesDue;
 }
 
 bool Console::dropCopyOfLastAnswer() {

@@ -47,18 +47,7 @@ void Console::downloadWindow(int firstRow, int rows, int firstColumn, int column
     header.hdrFirstColumn = static_cast<std::int16_t>(left);
     header.hdrWidth = static_cast<std::int16_t>(right - left);
     ui_.setHeaderText(imageInformationPanel(header, display.background, display.range));
-
-    image.imageData.recreate(header.hdrWidth, header.hdrHeight);
-    download.currentRow = header.hdrFirstRow;
-    download.requestFirstColumn = header.hdrFirstColumn;
-    download.requestColumnCount = header.hdrWidth;
-    download.receivingRows = true;
-    download.imageComplete = false;
-    firstRequestSent();
-    restartReplyTimer(replyInterval());
-    link.timeoutTicks = 0;
-    sendRowRequest(download.imageBufferNumber);
-    ui_.setProgress(0, header.hdrHeight);
+    startRows();
 }
 
 void Console::abortTransfer() {

@@ -124,6 +124,7 @@ void Console::onReplyTimer() {
     }
     rx.headerValid = false;
     requestRepeated();
+    // The timer keeps its interval on a local line.
     if (link.networkLine) restartReplyTimer(replyInterval());
     if (download.awaitingHeader) {
         sendHeaderRequest(download.imageBufferNumber);

@@ -39,8 +39,7 @@ void Console::startHeaderRequest(int buffer) {
     download.headerOnly = false;
     download.window = {};
     download.awaitingHeader = true;
-    firstRequestSent();
-    restartReplyTimer(replyInterval());
+    awaitFirstAnswer();
     download.imageBufferNumber = static_cast<std::int16_t>(buffer);
     sendHeaderRequest(buffer);
     events_->headerRequested(buffer);
@@ -87,10 +86,7 @@ DispatchResult Console::handleImageHeader() {
     // changes nothing but the receive buffer: taken while rows arrive, it would start the rows
     // again and the row in flight would land one row off.
     if (!download.awaitingHeader) {
-        if (rx.complete()) {
-            rx.removePacket(rx.packetSize());
-            if (download.copiesDue > 0) --download.copiesDue;
-        }
+        dropUnaskedAnswer();
         return DispatchResult::Continue;
     }
     restartReplyTimer(pieceInterval());
@@ -98,9 +94,7 @@ DispatchResult Console::handleImageHeader() {
     if (!rx.complete()) return DispatchResult::Continue;
     if (!rx.payloadValid()) {
         rx.removePacket(rx.packetSize());
-        badAnswerDropped();
-        requestRepeated();
-        restartReplyTimer(replyInterval());
+        repeatAfterBadAnswer();
         sendHeaderRequest(download.imageBufferNumber);
         events_->headerRequested(download.imageBufferNumber);
         return DispatchResult::Continue;
@@ -130,6 +124,13 @@ DispatchResult Console::handleImageHeader() {
         return DispatchResult::EndEvent;
     }
     if (download.headerOnly) return acceptHeaderOnly();
+    startRows();
+    rx.removePacket(rx.packetSize());
+    events_->headerAccepted(download.imageBufferNumber, header);
+    return DispatchResult::Continue;
+}
+
+void Console::startRows() {
     image.imageData.recreate(header.hdrWidth, header.hdrHeight);
     image.fromForeignFits = false;
     image.saturationLimit = 65535;
@@ -138,25 +139,18 @@ DispatchResult Console::handleImageHeader() {
     download.requestColumnCount = header.hdrWidth;
     download.awaitingHeader = false;
     download.receivingRows = true;
-    firstRequestSent();
-    restartReplyTimer(replyInterval());
+    download.imageComplete = false;
+    awaitFirstAnswer();
     link.timeoutTicks = 0;
     sendRowRequest(download.imageBufferNumber);
-    rx.removePacket(rx.packetSize());
-    download.imageComplete = false;
     ui_.setProgress(0, header.hdrHeight);
-    events_->headerAccepted(download.imageBufferNumber, header);
-    return DispatchResult::Continue;
 }
 
 void Console::handleImageRow() {
     // A row nobody asked for (the duplicate of a retried last row, say) changes nothing but
     // the receive buffer: the timer of the request that is outstanding keeps running.
     if (!download.receivingRows) {
-        if (rx.complete()) {
-            rx.removePacket(rx.packetSize());
-            if (download.copiesDue > 0) --download.copiesDue;
-        }
+        dropUnaskedAnswer();
         return;
     }
     restartReplyTimer(pieceInterval());
@@ -172,9 +166,7 @@ void Console::handleImageRow() {
     if (!good) {
         // Dropped; the same row is asked for again at once.
         rx.removePacket(rx.packetSize());
-        badAnswerDropped();
-        requestRepeated();
-        restartReplyTimer(replyInterval());
+        repeatAfterBadAnswer();
         sendRowRequest(download.imageBufferNumber);
         return;
     }
@@ -199,8 +191,7 @@ void Console::handleImageRow() {
         return;
     }
     rx.removePacket(rx.packetSize());
-    firstRequestSent();
-    restartReplyTimer(replyInterval());
+    awaitFirstAnswer();
     sendRowRequest(download.imageBufferNumber);
 }
 
