@@ -4,8 +4,6 @@
 // tcp://host:port.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -23,20 +21,6 @@ namespace {
 
 // A sub-frame: every row costs a round trip.
 constexpr int kRows = 16;
-
-int freeLoopbackPort() {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    close(s);
-    return port;
-}
 
 bool listening(int port) {
     std::ifstream table("/proc/net/tcp");
@@ -58,8 +42,8 @@ class Ser2Net {
         std::stringstream shipped;
         shipped << std::ifstream(KYR_SER2NET_YAML).rdbuf();
         for (int attempt = 0; attempt < 5 && !child_; ++attempt) {
-            raw_ = freeLoopbackPort();
-            rfc2217_ = freeLoopbackPort();
+            raw_ = freePort();
+            rfc2217_ = freePort();
             std::string config;
             for (std::string line; std::getline(shipped, line);) {
                 if (line.rfind("define: &kyrdevice ", 0) == 0)

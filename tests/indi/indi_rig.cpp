@@ -37,6 +37,8 @@ Clock::time_point guardDeadline() {
     return Clock::now() + std::chrono::seconds(kGuardSeconds);
 }
 
+}  // namespace
+
 int freePort() {
     const int s = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
@@ -50,8 +52,6 @@ int freePort() {
     close(s);
     return port;
 }
-
-}  // namespace
 
 // ---------------------------------------------------------------- processes
 

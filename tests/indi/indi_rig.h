@@ -146,6 +146,9 @@ class Client : public INDI::BaseClient {
 };
 
 // A FITS file's image and cards (error "" when it was read).
+// A loopback TCP port free at the moment of asking.
+int freePort();
+
 struct Fits {
     long width = 0, height = 0;
     std::vector<std::uint16_t> pixels;  // first row of the data first
