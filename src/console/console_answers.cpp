@@ -36,7 +36,11 @@ int Console::pieceInterval() const {
 
 int Console::uploadInterval() const {
     if (!link.networkLine) return link.transferTimeout;
-    return std::max<int>(link.transferTimeout, link.roundTrip.replyIntervalMs());
+    // A page sent twice reaches the device twice, and neither side can tell the repeat from
+    // the next page: on a network line a page goes again only once its answer is surely lost.
+    constexpr int kNetworkPageWaitMs = 2000;
+    return std::max({static_cast<int>(link.transferTimeout), link.roundTrip.replyIntervalMs(),
+                     kNetworkPageWaitMs});
 }
 
 void Console::awaitFirstAnswer() {

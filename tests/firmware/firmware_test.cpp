@@ -179,6 +179,20 @@ TEST_F(UploadTest, PagesFinalPacketAndDeferredLinkRequest) {
     EXPECT_EQ(port.lastWrite(), (Bytes{165, 9, 2, 0, 176, 0, 1, 0, 1, 0}));
 }
 
+TEST_F(UploadTest, OnANetworkLineAPageGoesAgainOnlyWhenItsAnswerIsSurelyLost) {
+    // The device cannot tell a repeated page from the next one.
+    port.network = true;
+    startLinked();
+    started(goodImage());
+    port.receive(kAck);
+    EXPECT_EQ(port.lastWrite()[1], 252);
+    EXPECT_EQ(timer.interval(), 2000);
+    con.onReplyTimer();  // a repeat backs off like any other on a network line
+    EXPECT_EQ(timer.interval(), 2000);
+    for (int i = 0; i < 2; ++i) con.onReplyTimer();
+    EXPECT_GT(timer.interval(), 2000);
+}
+
 TEST_F(UploadTest, TicksResendTheSamePacketCountingRetries) {
     startLinked();
     const Bytes image = goodImage();
